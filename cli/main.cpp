@@ -1,0 +1,69 @@
+// tessarex: the command-line host of the library.
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "cli/commands.h"
+#include "frame/status_text.h"
+#include "tessarex.h"
+
+namespace tx::cli {
+
+void ReportFailure(const char* what, uint32_t code) {
+  std::fprintf(stderr, "tessarex: %s: %s\n", what, frame::DescribeStatus(code).c_str());
+}
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: tessarex [OPTIONS] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Commands:\n"
+    "  digest ALGO FILE...   print the digest of each file as HEX  NAME\n"
+    "                        ALGO: crc32 crc64 md5 ripemd160 sha1 sha256 sha512 whirlpool\n"
+    "                        (file_crc32 ... file_whirlpool; CRC values shown big-endian)\n"
+    "  status CODE           explain a status code (hexadecimal, 0x optional)\n"
+    "\n"
+    "Options (before the command):\n"
+    "  --progress            show the progress window on the terminal (p pauses and\n"
+    "                        resumes, c or Esc cancels)\n"
+    "  -h, --help            show this help\n"
+    "\n"
+    "Exit status: 0 success, 1 an operation failed (its status is printed on stderr),\n"
+    "2 a usage error.\n";
+
+}  // namespace
+
+}  // namespace tx::cli
+
+int main(int argc, char** argv) {
+  using namespace tx::cli;
+  CommonOptions options;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "--progress") {
+      options.flags |= TESSAREX_FLAG_PROGRESS;
+    } else {
+      std::fprintf(stderr, "tessarex: unknown option %s (see tessarex --help)\n", argv[i]);
+      return 2;
+    }
+  }
+  if (i >= argc) {
+    std::fputs(kHelp, stderr);
+    return 2;
+  }
+  std::string_view command = argv[i];
+  if (command == "digest") return DigestCommand(options, argc - i - 1, argv + i + 1);
+  if (command == "status") return StatusCommand(argc - i - 1, argv + i + 1);
+  if (command == "help") {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  std::fprintf(stderr, "tessarex: unknown command %s (see tessarex --help)\n", argv[i]);
+  return 2;
+}

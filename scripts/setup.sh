@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config binutils   # build
+  libssl-dev zlib1g-dev libbz2-dev lzma-dev   # libraries the library links or compiles in
+  libgtest-dev                                # tests
+  openssl python3 python3-pycryptodome 7zip zip unzip coreutils  # peers the tests compare with
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

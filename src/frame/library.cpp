@@ -1,0 +1,23 @@
+#include "frame/library.h"
+
+#include "crypto/provider.h"
+#include "platform/system.h"
+#include "ui/progress.h"
+
+namespace tx::frame {
+
+namespace {
+const void* g_module = nullptr;
+}  // namespace
+
+void OnLibraryLoad() { g_module = platform::ModuleAddress(); }
+
+void OnLibraryUnload() {
+  ui::ProgressClose();
+  crypto::ReleaseCryptoProviders();
+  g_module = nullptr;
+}
+
+const void* ModuleHandle() { return g_module; }
+
+}  // namespace tx::frame

@@ -1,0 +1,169 @@
+#include "platform/file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace tx::platform {
+
+namespace {
+
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns since 1601
+
+}  // namespace
+
+FileTime FileTimeFromUnixNanos(int64_t seconds, int64_t nanoseconds) {
+  int64_t t = kUnixEpochAsFileTime + seconds * 10000000LL + nanoseconds / 100;
+  return t < 0 ? 0 : static_cast<FileTime>(t);
+}
+
+void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds) {
+  int64_t rel = static_cast<int64_t>(time) - kUnixEpochAsFileTime;
+  seconds = rel / 10000000LL;
+  int64_t rest = rel % 10000000LL;
+  if (rest < 0) {
+    rest += 10000000LL;
+    --seconds;
+  }
+  nanoseconds = rest * 100;
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(const char16_t* path, Access access, Disposition disposition, bool sequential) {
+  Close();
+  std::string name;
+  if (!Utf16ToUtf8(path, name) || name.empty()) return false;
+  int flags = O_CLOEXEC;
+  flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
+  switch (disposition) {
+    case Disposition::OpenExisting: break;
+    case Disposition::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    case Disposition::OpenAlways: flags |= O_CREAT; break;
+  }
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  fd_ = fd;
+  return true;
+}
+
+bool File::ReadPartial(void* buffer, size_t size, size_t& got) {
+  got = 0;
+  if (fd_ < 0) return false;
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (got < size) {
+    ssize_t n = ::read(fd_, p + got, size - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::Read(void* buffer, size_t size) {
+  size_t got;
+  return ReadPartial(buffer, size, got) && got == size;
+}
+
+bool File::Write(const void* buffer, size_t size) {
+  if (fd_ < 0) return false;
+  const auto* p = static_cast<const unsigned char*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(int64_t offset, SeekFrom from, uint64_t* position) {
+  if (fd_ < 0) return false;
+  int whence = from == SeekFrom::Begin ? SEEK_SET : from == SeekFrom::Current ? SEEK_CUR : SEEK_END;
+  off_t pos = ::lseek(fd_, offset, whence);
+  if (pos < 0) return false;
+  if (position) *position = static_cast<uint64_t>(pos);
+  return true;
+}
+
+bool File::Size(uint64_t& size) const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::Truncate() {
+  off_t pos;
+  if (fd_ < 0 || (pos = ::lseek(fd_, 0, SEEK_CUR)) < 0) return false;
+  return ::ftruncate(fd_, pos) == 0;
+}
+
+bool File::GetTimes(FileTimes& times) const {
+  struct statx sx;
+  if (fd_ < 0 || ::statx(fd_, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  times.creation = (sx.stx_mask & STATX_BTIME) ? FileTimeFromUnixNanos(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : 0;
+  times.last_access = FileTimeFromUnixNanos(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  times.last_write = FileTimeFromUnixNanos(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  return true;
+}
+
+bool File::SetWriteTime(FileTime last_write) {
+  if (fd_ < 0) return false;
+  struct timespec ts[2];
+  ts[0].tv_sec = 0;
+  ts[0].tv_nsec = UTIME_OMIT;
+  if (last_write == 0) {
+    ts[1] = ts[0];
+  } else {
+    int64_t s, ns;
+    FileTimeToUnixNanos(last_write, s, ns);
+    ts[1].tv_sec = s;
+    ts[1].tv_nsec = ns;
+  }
+  return ::futimens(fd_, ts) == 0;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  int fd = fd_;
+  fd_ = -1;
+  // The descriptor is gone even when close reports an error; never retry.
+  return ::close(fd) == 0;
+}
+
+}  // namespace tx::platform

@@ -1,0 +1,70 @@
+// An open file. Every failing member returns false; the comment names the call it stands
+// for (see SysCall). The descriptor is closed by the destructor on every path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace tx::platform {
+
+enum class Access { Read, Write, ReadWrite };
+enum class Disposition {
+  OpenExisting,  // fail if missing
+  CreateAlways,  // create or truncate
+  CreateNew,     // fail if it exists
+  OpenAlways,    // open or create, keep content
+};
+enum class SeekFrom { Begin, Current, End };
+
+struct FileTimes {
+  FileTime creation = 0;  // 0 where the file system keeps no birth time
+  FileTime last_access = 0;
+  FileTime last_write = 0;
+};
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // CreateFile. A directory cannot be opened as a file. `sequential` hints read-ahead.
+  bool Open(const char16_t* path, Access access, Disposition disposition, bool sequential = false);
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // ReadFile: exactly `size` bytes; reaching the end of the file first is a failure.
+  bool Read(void* buffer, size_t size);
+  // ReadFile: up to `size` bytes, fewer only at the end of the file.
+  bool ReadPartial(void* buffer, size_t size, size_t& got);
+  // WriteFile: all bytes or failure.
+  bool Write(const void* buffer, size_t size);
+  // SetFilePointer.
+  bool Seek(int64_t offset, SeekFrom from, uint64_t* position = nullptr);
+  // GetFileSize.
+  bool Size(uint64_t& size) const;
+  // FlushFileBuffers.
+  bool Flush();
+  // SetEndOfFile at the current position (WriteFile).
+  bool Truncate();
+  // GetFileTime.
+  bool GetTimes(FileTimes& times) const;
+  // SetFileTime: last-write time only; the platform cannot set a creation time, and a
+  // zero time leaves the stored one unchanged.
+  bool SetWriteTime(FileTime last_write);
+  // CloseHandle. Closing a closed file succeeds.
+  bool Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Conversions between FileTime and the platform's seconds and nanoseconds since 1970.
+FileTime FileTimeFromUnixNanos(int64_t seconds, int64_t nanoseconds);
+void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds);
+
+}  // namespace tx::platform

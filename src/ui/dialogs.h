@@ -1,0 +1,51 @@
+// The dialogs behind one interface, with a terminal backend for users and a scripted one
+// for tests. Backends only show fields and report buttons; what the fields hold and what
+// a button means is decided above them, the same for every backend.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace tx::ui {
+
+enum class ProgressField {
+  Caption,
+  Status,        // 2000
+  ArchiveLabel,  // 2004
+  Archive,       // 2001
+  BaseLabel,     // 2005
+  Base,          // 2002
+  WorkingLabel,
+  Working,       // 2003
+  PauseButton,   // 5
+  CancelButton,  // 2
+};
+
+enum class ProgressEvent { None, Cancel, Pause };
+
+class ProgressView {
+ public:
+  virtual ~ProgressView() = default;
+  // Path fields are shortened by the view to fit what it can show.
+  virtual void SetText(ProgressField field, std::string_view text) = 0;
+  // The next button pressed since the last call, None when nothing waits.
+  virtual ProgressEvent NextEvent() = 0;
+  // Shows pending changes; called once per turn of the message pump.
+  virtual void Refresh() = 0;
+  // One turn of waiting while paused.
+  virtual void Wait(unsigned milliseconds) = 0;
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // Null when the window cannot be shown (no terminal, for instance).
+  virtual std::unique_ptr<ProgressView> OpenProgress() = 0;
+};
+
+// The backend in use: the terminal unless a test installed another.
+Dialogs& CurrentDialogs();
+// Installs a backend for the process (null: back to the terminal); returns the previous.
+Dialogs* InstallDialogs(Dialogs* dialogs);
+
+}  // namespace tx::ui

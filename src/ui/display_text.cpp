@@ -1,0 +1,116 @@
+#include "ui/display_text.h"
+
+namespace tx::ui {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string Convert(const char16_t* text, bool path) {
+  std::string out;
+  for (size_t i = 0; text[i] != 0; ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    } else if (cp < 0x20 || cp == 0x7F) {
+      cp = '?';
+    } else if (path && cp == '\\') {
+      cp = '/';
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+// Our own strings only: valid UTF-8 is assumed.
+std::u32string Decode(std::string_view s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    for (size_t k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    out += cp;
+    i += len;
+  }
+  return out;
+}
+
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+         (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1FAFF) ||
+         (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+size_t Width(std::u32string_view text) {
+  size_t w = 0;
+  for (char32_t c : text) w += IsWide(c) ? 2 : 1;
+  return w;
+}
+
+std::string Encode(std::u32string_view s) {
+  std::string out;
+  for (char32_t c : s) AppendUtf8(out, c);
+  return out;
+}
+
+}  // namespace
+
+size_t DisplayWidth(std::string_view utf8) { return Width(Decode(utf8)); }
+
+std::string DisplayText(const char16_t* text) { return Convert(text, false); }
+std::string DisplayPath(const char16_t* path) { return Convert(path, true); }
+
+
+std::string ShortenPath(std::string_view path, size_t columns) {
+  std::u32string text = Decode(path);
+  if (Width(text) <= columns) return std::string(path);
+  static constexpr std::u32string_view kEllipsis = U"...";
+  if (columns <= kEllipsis.size()) return Encode(kEllipsis.substr(0, columns));
+  size_t room = columns - kEllipsis.size();
+  // Keep as much of the end as fits, at most from the last separator on, then fill the
+  // remaining room from the start.
+  size_t last_sep = text.rfind(U'/');
+  size_t tail_start = text.size();
+  size_t tail_width = 0;
+  while (tail_start > 0) {
+    size_t w = IsWide(text[tail_start - 1]) ? 2 : 1;
+    if (tail_width + w > room) break;
+    if (last_sep != std::u32string::npos && tail_start - 1 < last_sep) break;
+    tail_width += w;
+    --tail_start;
+  }
+  size_t head_end = 0;
+  size_t head_width = 0;
+  while (head_end < tail_start) {
+    size_t w = IsWide(text[head_end]) ? 2 : 1;
+    if (head_width + w + tail_width > room) break;
+    head_width += w;
+    ++head_end;
+  }
+  std::u32string out = text.substr(0, head_end);
+  out += kEllipsis;
+  out += text.substr(tail_start);
+  return Encode(out);
+}
+
+}  // namespace tx::ui

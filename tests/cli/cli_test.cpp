@@ -1,0 +1,151 @@
+// The tessarex command and the shared library as users and peers see them.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using tx::test::Shell;
+using tx::test::TempDir;
+using tx::test::WriteFile;
+
+const std::string kCli = TX_CLI_PATH;
+
+std::string FirstField(const std::string& line) { return line.substr(0, line.find_first_of(" \t\n")); }
+
+std::string Ours(const std::string& algo, const std::string& path) {
+  int status;
+  std::string out = Shell(kCli + " digest " + algo + " '" + path + "'", &status);
+  EXPECT_EQ(status, 0) << algo << " " << path;
+  EXPECT_EQ(out.substr(out.find("  ") + 2), path + "\n");
+  return FirstField(out);
+}
+
+std::string Peer(const std::string& algo, const std::string& path) {
+  const std::string q = "'" + path + "'";
+  if (algo == "crc32")
+    return FirstField(Shell("/usr/bin/python3 -c \"import sys,zlib\nc=0\nf=open(sys.argv[1],'rb')\n"
+                          "while b:=f.read(1<<20): c=zlib.crc32(b,c)\nprint('%08x'%c)\" " + q));
+  if (algo == "ripemd160" || algo == "whirlpool") {
+    std::string out = Shell("openssl dgst -provider default -provider legacy -" + algo + " -r " + q);
+    return FirstField(out);
+  }
+  return FirstField(Shell(algo + "sum " + q));
+}
+
+TEST(Cli, DigestsAgreeWithTheUsualTools) {
+  TempDir dir;
+  std::string random = tx::test::RandomBytes(5 * 1024 * 1024 + 11, 3);
+  for (size_t size : {size_t{0}, size_t{3}, size_t{65535}, size_t{65536}, size_t{65537}, random.size()}) {
+    std::string path = dir / ("f" + std::to_string(size));
+    WriteFile(path, random.substr(0, size));
+    for (const char* algo : {"crc32", "md5", "ripemd160", "sha1", "sha256", "sha512", "whirlpool"})
+      EXPECT_EQ(Ours(algo, path), Peer(algo, path)) << algo << " on " << size << " bytes";
+  }
+  WriteFile(dir / "digits", "123456789");
+  EXPECT_EQ(Ours("crc64", dir / "digits"), "62ec59e3f1a4f00a");
+  EXPECT_EQ(Ours("crc32", dir / "digits"), "cbf43926");
+}
+
+TEST(Cli, HundredsOfMegabytes) {
+  TempDir dir;
+  std::string path = dir / "big";
+  WriteFile(path, tx::test::RandomBytes(1 << 20, 9));
+  Shell("truncate -s 314572803 '" + path + "' && head -c 1048576 /dev/urandom >> '" + path + "'");
+  for (const char* algo : {"crc32", "sha256", "md5"}) EXPECT_EQ(Ours(algo, path), Peer(algo, path)) << algo;
+}
+
+TEST(Cli, FailuresPrintTheDecodedStatusAndExitNonZero) {
+  TempDir dir;
+  WriteFile(dir / "ok", "abc");
+  int status;
+  std::string out = Shell(kCli + " digest sha256 '" + dir.path().string() + "' '" + (dir / "ok") + "' '" +
+                            (dir / "missing") + "' '' 2>&1",
+                        &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("0x01024601 system call failed: opening or creating a file"), std::string::npos) << out;
+  EXPECT_NE(out.find("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  " + (dir / "ok")),
+            std::string::npos)
+      << "the other files are still digested";
+  EXPECT_NE(out.find((dir / "missing") + ": 0x01024601"), std::string::npos) << out;
+  EXPECT_NE(out.find(": 0x00013202 BadArgument; place 0x32 (argument conversion); occurrence 2"), std::string::npos)
+      << out;
+
+  Shell(kCli + " digest sha999 x 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+  Shell(kCli + " frobnicate 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+  out = Shell(kCli + " --help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("digest ALGO FILE..."), std::string::npos);
+  EXPECT_NE(out.find("status CODE"), std::string::npos);
+  EXPECT_NE(out.find("--progress"), std::string::npos);
+}
+
+TEST(Cli, StatusDecodesAnyCode) {
+  int status;
+  EXPECT_EQ(Shell(kCli + " status 0x00904602", &status),
+            "0x00904602 Cancelled; place 0x46 (file_sha256); occurrence 2\n");
+  EXPECT_EQ(Shell("LC_ALL=C " + kCli + " status 00314401"),
+            "0x00314401 CoderFailed; place 0x44 (file_ripemd160); occurrence 1: Compression or decompression is "
+            "failed. This archive may be corrupted, or entered password might be wrong.\n");
+  EXPECT_EQ(Shell("LANG=ja_JP.UTF-8 LC_ALL= " + kCli + " status 0x00440000"),
+            "0x00440000 UnknownCipher; place 0x00 (export body); occurrence 0: 未対応の暗号アルゴリズムです。\n");
+  EXPECT_EQ(Shell(kCli + " status 0x01203201"),
+            "0x01203201 system call failed: converting text to UTF-16, or the result is too long "
+            "(MultiByteToWideChar); place 0x32 (argument conversion); occurrence 1\n");
+  EXPECT_EQ(Shell(kCli + " status 0"), "0x00000000 success\n");
+  Shell(kCli + " status 0x100000000 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+  Shell(kCli + " status nonsense 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+}
+
+TEST(Cli, ProgressWithoutATerminalIsACancel) {
+  TempDir dir;
+  WriteFile(dir / "f", "abc");
+  int status;
+  // setsid leaves the command without a controlling terminal.
+  std::string out = Shell("setsid " + kCli + " --progress digest md5 '" + (dir / "f") + "' 2>&1 < /dev/null", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("0x00904301 Cancelled"), std::string::npos) << out;
+}
+
+TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
+  std::istringstream symbols(Shell("nm -D --defined-only '" TX_SHARED_PATH "'"));
+  std::set<std::string> exported;
+  for (std::string line; std::getline(symbols, line);) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    fields >> address >> type >> name;
+    if (type == "T" || type == "W" || type == "D" || type == "B" || type == "R") exported.insert(name);
+  }
+  EXPECT_EQ(exported, (std::set<std::string>{"file_crc32", "file_crc64", "file_md5", "file_ripemd160", "file_sha1",
+                                             "file_sha256", "file_sha512", "file_whirlpool"}));
+  EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),
+            std::string::npos);
+}
+
+TEST(SharedLibrary, LoadsCallsAndUnloadsRepeatedly) {
+  TempDir dir;
+  WriteFile(dir / "f", "abc");
+  for (int round = 0; round < 3; ++round) {
+    void* lib = ::dlopen(TX_SHARED_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << ::dlerror();
+    using Fn = uint32_t (*)(void*, const char*, uint32_t, void*);
+    auto whirlpool = reinterpret_cast<Fn>(::dlsym(lib, "file_whirlpool"));
+    ASSERT_NE(whirlpool, nullptr);
+    unsigned char out[64];
+    EXPECT_EQ(whirlpool(nullptr, (dir / "f").c_str(), 0, out), 0u);
+    EXPECT_EQ(tx::test::Hex(out, 4), "4e2448a4");
+    EXPECT_EQ(::dlclose(lib), 0);
+  }
+}
+
+}  // namespace

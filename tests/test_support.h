@@ -1,0 +1,68 @@
+// Helpers shared by the test binaries: temporary folders, files, commands.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tx::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessarex-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+inline std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(size, '\0');
+  for (auto& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+// Runs a shell command; returns its standard output, and its exit status in `status`.
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  int rc = ::pclose(p);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+inline std::string Hex(const void* data, size_t size) {
+  static const char* digits = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < size; ++i) {
+    auto b = static_cast<const unsigned char*>(data)[i];
+    s += digits[b >> 4];
+    s += digits[b & 15];
+  }
+  return s;
+}
+
+}  // namespace tx::test
