@@ -10,7 +10,10 @@ namespace {
 const void* g_module = nullptr;
 }  // namespace
 
-void OnLibraryLoad() { g_module = platform::ModuleAddress(); }
+void OnLibraryLoad() {
+  g_module = platform::ModuleAddress();
+  crypto::InitCryptoLibrary();
+}
 
 void OnLibraryUnload() {
   ui::ProgressClose();
