@@ -60,11 +60,13 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
   }
   int fd;
   do {
-    fd = ::open(name.c_str(), flags, 0666);
+    // Non-blocking only while opening: a FIFO must not hang the call waiting for a peer.
+    fd = ::open(name.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  // Only regular files: a directory, device or pipe is not a file to read or write here.
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return false;
   }

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 namespace tx::platform {
@@ -11,6 +12,10 @@ void SleepMilliseconds(unsigned milliseconds) {
   struct timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+void WipeMemory(void* data, size_t size) {
+  if (size > 0) ::explicit_bzero(data, size);
 }
 
 std::string MessageLocale() {

@@ -4,7 +4,11 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+
+#include "ui/secret_text.h"
+#include "ui/texts.h"
 
 namespace tx::ui {
 
@@ -36,11 +40,35 @@ class ProgressView {
   virtual void Wait(unsigned milliseconds) = 0;
 };
 
+// Button identifiers are the answers; 0 means the dialog could not be shown.
+inline constexpr int kNoDialog = 0;
+inline constexpr int kOverwrite = 1, kSkip = 2, kCancelOverwrite = 3, kOverwriteAll = 5;
+inline constexpr int kOk = 1, kCancel = 2;
+
+struct OverwriteQuestion {
+  Language language;
+  std::string path;           // shown shortened to fit
+  std::string existing_time;  // "YYYY-MM-DD hh:mm:ss", local time
+  std::string incoming_time;
+};
+
+struct Notice {
+  Language language;
+  std::string path;
+  std::string message;  // may be empty; "\n" separates lines
+};
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
   // Null when the window cannot be shown (no terminal, for instance).
   virtual std::unique_ptr<ProgressView> OpenProgress() = 0;
+  // kOverwrite, kOverwriteAll, kSkip (also Escape and closing), kCancelOverwrite, or kNoDialog.
+  virtual int AskOverwrite(const OverwriteQuestion& question) = 0;
+  // kOk with the typed text in `typed`, kCancel (also Escape and closing), or kNoDialog.
+  virtual int AskPassword(Language language, SecretText& typed) = 0;
+  // kOk (go on), kCancel (stop; also Escape and closing), or kNoDialog.
+  virtual int ShowNotice(const Notice& notice) = 0;
 };
 
 // The backend in use: the terminal unless a test installed another.

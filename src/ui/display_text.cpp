@@ -1,5 +1,7 @@
 #include "ui/display_text.h"
 
+#include "platform/system.h"
+
 namespace tx::ui {
 
 namespace {
@@ -82,35 +84,46 @@ std::string DisplayPath(const char16_t* path) { return Convert(path, true); }
 
 
 std::string ShortenPath(std::string_view path, size_t columns) {
+  // A shown password may pass through here: the temporaries are wiped before they go.
   std::u32string text = Decode(path);
-  if (Width(text) <= columns) return std::string(path);
-  static constexpr std::u32string_view kEllipsis = U"...";
-  if (columns <= kEllipsis.size()) return Encode(kEllipsis.substr(0, columns));
-  size_t room = columns - kEllipsis.size();
-  // Keep as much of the end as fits, at most from the last separator on, then fill the
-  // remaining room from the start.
-  size_t last_sep = text.rfind(U'/');
-  size_t tail_start = text.size();
-  size_t tail_width = 0;
-  while (tail_start > 0) {
-    size_t w = IsWide(text[tail_start - 1]) ? 2 : 1;
-    if (tail_width + w > room) break;
-    if (last_sep != std::u32string::npos && tail_start - 1 < last_sep) break;
-    tail_width += w;
-    --tail_start;
+  std::string result;
+  if (Width(text) <= columns) {
+    result.assign(path);
+  } else {
+    static constexpr std::u32string_view kEllipsis = U"...";
+    if (columns <= kEllipsis.size()) {
+      result = Encode(kEllipsis.substr(0, columns));
+    } else {
+      size_t room = columns - kEllipsis.size();
+      // Keep as much of the end as fits, at most from the last separator on, then fill the
+      // remaining room from the start.
+      size_t last_sep = text.rfind(U'/');
+      size_t tail_start = text.size();
+      size_t tail_width = 0;
+      while (tail_start > 0) {
+        size_t w = IsWide(text[tail_start - 1]) ? 2 : 1;
+        if (tail_width + w > room) break;
+        if (last_sep != std::u32string::npos && tail_start - 1 < last_sep) break;
+        tail_width += w;
+        --tail_start;
+      }
+      size_t head_end = 0;
+      size_t head_width = 0;
+      while (head_end < tail_start) {
+        size_t w = IsWide(text[head_end]) ? 2 : 1;
+        if (head_width + w + tail_width > room) break;
+        head_width += w;
+        ++head_end;
+      }
+      std::u32string out = text.substr(0, head_end);
+      out += kEllipsis;
+      out += text.substr(tail_start);
+      result = Encode(out);
+      platform::WipeMemory(out.data(), out.size() * sizeof(char32_t));
+    }
   }
-  size_t head_end = 0;
-  size_t head_width = 0;
-  while (head_end < tail_start) {
-    size_t w = IsWide(text[head_end]) ? 2 : 1;
-    if (head_width + w + tail_width > room) break;
-    head_width += w;
-    ++head_end;
-  }
-  std::u32string out = text.substr(0, head_end);
-  out += kEllipsis;
-  out += text.substr(tail_start);
-  return Encode(out);
+  platform::WipeMemory(text.data(), text.size() * sizeof(char32_t));
+  return result;
 }
 
 }  // namespace tx::ui

@@ -37,4 +37,36 @@ std::unique_ptr<ProgressView> ScriptedDialogs::OpenProgress() {
   return std::make_unique<ScriptedProgressView>(*this);
 }
 
+namespace {
+template <typename T>
+bool Take(std::deque<T>& queue, T& out) {
+  if (queue.empty()) return false;
+  out = std::move(queue.front());
+  queue.pop_front();
+  return true;
+}
+}  // namespace
+
+int ScriptedDialogs::AskOverwrite(const OverwriteQuestion& question) {
+  int answer;
+  if (!Take(overwrite_answers_, answer)) return kNoDialog;
+  record_.overwrite_questions.push_back(question);
+  return answer;
+}
+
+int ScriptedDialogs::AskPassword(Language, SecretText& typed) {
+  std::pair<int, std::string> answer;
+  if (!Take(password_answers_, answer)) return kNoDialog;
+  ++record_.password_prompts;
+  if (answer.first == kOk) typed.Append(answer.second);
+  return answer.first;
+}
+
+int ScriptedDialogs::ShowNotice(const Notice& notice) {
+  int answer;
+  if (!Take(notice_answers_, answer)) return kNoDialog;
+  record_.notices.push_back(notice);
+  return answer;
+}
+
 }  // namespace tx::ui

@@ -5,22 +5,16 @@
 #include <string>
 
 #include "platform/system.h"
-#include "platform/tty.h"
 #include "ui/display_text.h"
 
 namespace tx::ui {
 
-namespace {
-
-constexpr char kEscape = '\x1b';
-
 class TerminalProgressView : public ProgressView {
  public:
-  bool Open(const std::string& device) { return terminal_.Open(device.c_str()); }
-
+  explicit TerminalProgressView(TerminalDialogs& owner) : owner_(owner) {}
   ~TerminalProgressView() override {
-    Erase();
-    terminal_.Write("\x1b[?25h");  // cursor back on
+    owner_.screen_.Erase();
+    owner_.Release();
   }
 
   void SetText(ProgressField field, std::string_view text) override {
@@ -32,29 +26,22 @@ class TerminalProgressView : public ProgressView {
   }
 
   ProgressEvent NextEvent() override {
-    while (pending_.empty()) {
-      char buffer[64];
-      size_t n = terminal_.Read(buffer, sizeof buffer, 0);
-      if (n == 0) return ProgressEvent::None;
-      pending_.append(buffer, n);
-    }
     for (;;) {
-      if (pending_.empty()) return ProgressEvent::None;
-      char c = pending_.front();
-      if (c == kEscape && pending_.size() > 1 && (pending_[1] == '[' || pending_[1] == 'O')) {
-        // A cursor or function key: drop the whole sequence.
-        size_t end = 2;
-        while (end < pending_.size() && !(pending_[end] >= 0x40 && pending_[end] <= 0x7E)) ++end;
-        pending_.erase(0, std::min(end + 1, pending_.size()));
-        continue;
-      }
-      pending_.erase(0, 1);
-      if (c == 'p' || c == 'P') return ProgressEvent::Pause;
-      if (c == 'c' || c == 'C' || c == kEscape) return ProgressEvent::Cancel;
+      KeyPress press;
+      owner_.screen_.NextKey(false, press);
+      if (press.key == Key::None) return ProgressEvent::None;
+      if (press.key == Key::Escape) return ProgressEvent::Cancel;
+      if (press.key != Key::Char || press.size != 1) continue;
+      if (press.text[0] == 'p' || press.text[0] == 'P') return ProgressEvent::Pause;
+      if (press.text[0] == 'c' || press.text[0] == 'C') return ProgressEvent::Cancel;
     }
   }
 
   void Refresh() override {
+    if (owner_.progress_hidden_) {  // a prompt drew over the block
+      owner_.progress_hidden_ = false;
+      dirty_ = true;
+    }
     if (dirty_) Draw();
     dirty_ = false;
   }
@@ -64,55 +51,161 @@ class TerminalProgressView : public ProgressView {
  private:
   const std::string& Text(ProgressField f) const { return texts_[static_cast<size_t>(f)]; }
 
-  void Erase() {
-    if (drawn_lines_ > 0) terminal_.Write("\x1b[" + std::to_string(drawn_lines_) + "A\r\x1b[J");
-    drawn_lines_ = 0;
-  }
-
   void Draw() {
-    size_t columns = std::max(terminal_.Columns(), 20u) - 1;  // never touch the last column
     const ProgressField rows[3][2] = {{ProgressField::ArchiveLabel, ProgressField::Archive},
                                       {ProgressField::BaseLabel, ProgressField::Base},
                                       {ProgressField::WorkingLabel, ProgressField::Working}};
     size_t label_width = 0;
     for (const auto& row : rows) label_width = std::max(label_width, DisplayWidth(Text(row[0])));
-    std::string out = "\x1b[?25l";  // no cursor flicker while drawing
-    if (drawn_lines_ > 0) out += "\x1b[" + std::to_string(drawn_lines_) + "A";
-    out += "\r\x1b[J";
-    int lines = 0;
-    auto line = [&](const std::string& text) {
-      out += ShortenPath(text, columns);
-      out += "\r\n";
-      ++lines;
-    };
-    line(Text(ProgressField::Caption));
-    line(Text(ProgressField::Status));
+    std::vector<std::string> lines = {Text(ProgressField::Caption), Text(ProgressField::Status)};
     for (const auto& row : rows) {
       const std::string& label = Text(row[0]);
       const std::string& value = Text(row[1]);
       if (label.empty() && value.empty()) continue;
       std::string head = "  " + label + std::string(label_width - DisplayWidth(label), ' ') + "  ";
+      size_t columns = owner_.screen_.Columns();
       size_t room = columns > DisplayWidth(head) ? columns - DisplayWidth(head) : 0;
-      line(head + ShortenPath(value, room));
+      lines.push_back(head + ShortenPath(value, room));
     }
-    line("  [p] " + Text(ProgressField::PauseButton) + "   [c] " + Text(ProgressField::CancelButton));
-    terminal_.Write(out);
-    drawn_lines_ = lines;
+    lines.push_back("  [p] " + Text(ProgressField::PauseButton) + "   [c] " + Text(ProgressField::CancelButton));
+    owner_.screen_.Draw(lines);
   }
 
-  platform::Terminal terminal_;
+  TerminalDialogs& owner_;
   std::array<std::string, 10> texts_;
-  std::string pending_;
   bool dirty_ = true;
-  int drawn_lines_ = 0;
 };
+
+bool TerminalDialogs::Acquire() {
+  if (users_ == 0 && !terminal_.Open(device_.c_str())) return false;
+  ++users_;
+  return true;
+}
+
+void TerminalDialogs::Release() {
+  if (--users_ == 0) terminal_.Close();
+}
+
+std::unique_ptr<ProgressView> TerminalDialogs::OpenProgress() {
+  if (!Acquire()) return nullptr;
+  return std::make_unique<TerminalProgressView>(*this);
+}
+
+template <typename Draw, typename Answer>
+int TerminalDialogs::Prompt(Draw draw, Answer answer, int on_hangup) {
+  if (!Acquire()) return kNoDialog;
+  screen_.Erase();  // the progress block, if one is shown, comes back at its next refresh
+  progress_hidden_ = true;
+  int result = 0;
+  while (result == 0) {
+    std::vector<std::string> lines = draw();
+    screen_.Draw(lines);
+    for (std::string& line : lines) platform::WipeMemory(line.data(), line.size());
+    KeyPress press;
+    screen_.NextKey(true, press);
+    result = press.key == Key::Hangup ? on_hangup : answer(press);
+  }
+  screen_.Erase();
+  Release();
+  return result;
+}
+
+namespace {
+
+std::string Button(char key, Label label, Language language) {
+  return std::string("[") + key + "] " + LabelText(label, language);
+}
+
+bool IsKey(const KeyPress& press, char key) {
+  return press.key == Key::Char && press.size == 1 && (press.text[0] | 0x20) == key;
+}
+
+std::vector<std::string> MessageLines(const std::string& message) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl; (nl = message.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back("  " + message.substr(start, nl - start));
+  lines.push_back("  " + message.substr(start));
+  return lines;
+}
 
 }  // namespace
 
-std::unique_ptr<ProgressView> TerminalDialogs::OpenProgress() {
-  auto view = std::make_unique<TerminalProgressView>();
-  if (!view->Open(device_)) return nullptr;
-  return view;
+int TerminalDialogs::AskOverwrite(const OverwriteQuestion& q) {
+  Language l = q.language;
+  std::string existing = LabelText(Label::ExistingDate, l);
+  std::string incoming = LabelText(Label::IncomingDate, l);
+  size_t width = std::max(DisplayWidth(existing), DisplayWidth(incoming));
+  auto draw = [&] {
+    return std::vector<std::string>{
+        LabelText(Label::OverwriteTitle, l),
+        LabelText(Label::OverwriteQuestion, l),
+        "  " + ShortenPath(q.path, screen_.Columns() - 2),
+        "  " + existing + std::string(width - DisplayWidth(existing), ' ') + "  " + q.existing_time,
+        "  " + incoming + std::string(width - DisplayWidth(incoming), ' ') + "  " + q.incoming_time,
+        "  " + Button('o', Label::Overwrite, l) + "  " + Button('a', Label::OverwriteAll, l) + "  " +
+            Button('s', Label::Skip, l) + "  " + Button('c', Label::Cancel, l)};
+  };
+  auto answer = [](const KeyPress& press) {
+    if (IsKey(press, 'o')) return kOverwrite;
+    if (IsKey(press, 'a')) return kOverwriteAll;
+    if (IsKey(press, 's') || press.key == Key::Escape) return kSkip;
+    if (IsKey(press, 'c')) return kCancelOverwrite;
+    return 0;
+  };
+  return Prompt(draw, answer, kSkip);
+}
+
+int TerminalDialogs::AskPassword(Language l, SecretText& typed) {
+  typed.Wipe();
+  bool show = false;
+  auto draw = [&] {
+    std::vector<std::string> lines = {LabelText(Label::PasswordTitle, l), LabelText(Label::EnterPassword, l)};
+    // The shown field is built in place and wiped once it is on the terminal.
+    std::string field = "  > ";
+    if (show) {
+      field.append(typed.data(), typed.size());
+    } else {
+      field.append(typed.characters(), '*');
+    }
+    lines.push_back(std::move(field));
+    lines.push_back(std::string("  [Tab] ") + (show ? "[x] " : "[ ] ") + LabelText(Label::ShowPassword, l));
+    lines.push_back("  [Enter] " + std::string(LabelText(Label::Ok, l)) + "  [Esc] " + LabelText(Label::Cancel, l));
+    return lines;
+  };
+  auto answer = [&](const KeyPress& press) {
+    switch (press.key) {
+      case Key::Enter: return kOk;
+      case Key::Escape: return kCancel;
+      case Key::Tab: show = !show; break;
+      case Key::Backspace: typed.RemoveLast(); break;
+      case Key::ClearLine: typed.Wipe(); break;
+      case Key::Char: typed.Append(std::string_view(press.text, press.size)); break;
+      default: break;
+    }
+    return 0;
+  };
+  int result = Prompt(draw, answer, kCancel);
+  if (result != kOk) typed.Wipe();
+  return result;
+}
+
+int TerminalDialogs::ShowNotice(const Notice& n) {
+  Language l = n.language;
+  auto draw = [&] {
+    std::vector<std::string> lines = {LabelText(Label::NoticeTitle, l), LabelText(Label::ErrorDetected, l),
+                                      "  " + ShortenPath(n.path, screen_.Columns() - 2)};
+    if (!n.message.empty())
+      for (std::string& line : MessageLines(n.message)) lines.push_back(std::move(line));
+    lines.push_back("  [Enter] " + std::string(LabelText(Label::Ok, l)) + "  [Esc] " + LabelText(Label::Cancel, l));
+    return lines;
+  };
+  auto answer = [](const KeyPress& press) {
+    if (press.key == Key::Enter || IsKey(press, 'o')) return kOk;
+    if (press.key == Key::Escape || IsKey(press, 'c')) return kCancel;
+    return 0;
+  };
+  return Prompt(draw, answer, kCancel);
 }
 
 }  // namespace tx::ui

@@ -81,6 +81,21 @@ const char* LabelText(Label label, Language language) {
     case Label::BaseDirectory: return ja ? "基準ディレクトリ" : "Base directory";
     case Label::WorkingFile: return ja ? "処理中のファイル" : "Working file";
     case Label::Cancel: return ja ? "キャンセル" : "Cancel";
+    case Label::OverwriteTitle: return ja ? "上書き確認" : "Confirm overwrite";
+    case Label::OverwriteQuestion:
+      return ja ? "同じ名前のファイルが既に存在します。 上書きして展開しますか？"
+                : "There is the same name of file already. Will you overwrite it to unpack this ?";
+    case Label::ExistingDate: return ja ? "既存ファイルの更新日時" : "Date of the existing file";
+    case Label::IncomingDate: return ja ? "展開ファイルの更新日時" : "Date of the unpacking file";
+    case Label::Overwrite: return ja ? "上書き" : "Overwrite";
+    case Label::OverwriteAll: return ja ? "全て上書き" : "Overwrite all";
+    case Label::Skip: return ja ? "上書きしない" : "Skip";
+    case Label::PasswordTitle: return ja ? "パスワード入力" : "Password";
+    case Label::EnterPassword: return ja ? "パスワードを入力してください" : "Enter password";
+    case Label::ShowPassword: return ja ? "パスワードを表示する" : "Show password";
+    case Label::Ok: return "OK";
+    case Label::NoticeTitle: return ja ? "エラー通知" : "Error check";
+    case Label::ErrorDetected: return ja ? "処理中にエラーを検出しました。" : "An error was detected.";
   }
   return "";
 }

@@ -24,6 +24,19 @@ enum class Label {
   BaseDirectory,  // 2005
   WorkingFile,
   Cancel,
+  OverwriteTitle,
+  OverwriteQuestion,
+  ExistingDate,
+  IncomingDate,
+  Overwrite,
+  OverwriteAll,
+  Skip,
+  PasswordTitle,
+  EnterPassword,
+  ShowPassword,
+  Ok,
+  NoticeTitle,
+  ErrorDetected,
 };
 const char* LabelText(Label label, Language language);
 

@@ -1,0 +1,61 @@
+// File-system calls by path: attributes, times, delete, move, directories, temporary
+// names. Every call returns false on failure; the comment names the call it stands for
+// (see SysCall). Directory paths may be given with or without a trailing "/".
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+#include "platform/types.h"
+
+namespace tx::platform {
+
+struct FileInfo {
+  uint32_t attributes = 0;  // kAttrDirectory, kAttrArchive (regular file), kAttrReadOnly
+  uint64_t size = 0;
+  FileTime creation = 0;  // 0 where the file system keeps no birth time
+  FileTime last_access = 0;
+  FileTime last_write = 0;
+};
+
+// GetFileAttributes. Symbolic links are followed; a missing path fails. Read-only means
+// the owner has no write permission.
+bool GetFileInfo(const char16_t* path, FileInfo& info);
+
+// Applies kAttrReadOnly to a regular file: set, every write permission bit is removed;
+// clear, the owner's write bit comes back. Other bits and other kinds of entries are left
+// alone. False when the path is missing or cannot be changed (no SysCall of its own).
+bool SetAttributes(const char16_t* path, uint32_t attributes);
+
+// SetFileTime: last-write time of a file or directory; zero leaves it unchanged.
+bool SetWriteTime(const char16_t* path, FileTime last_write);
+
+// DeleteFile: a file, never a directory.
+bool DeleteFile(const char16_t* path);
+
+// MoveFile. Fails when something already exists at `to`. Across file systems only a
+// regular file moves: it is copied with its mode and times under a temporary name beside
+// the target, flushed, renamed into place and the source removed; on failure neither a
+// partial target nor the temporary copy is left.
+bool MoveFile(const char16_t* from, const char16_t* to);
+
+// CreateDirectory: fails if anything exists at the path.
+bool CreateDirectory(const char16_t* path);
+
+// GetCurrentDirectory: fails when the directory needs 1024 units or more with its terminator.
+bool CurrentDirectory(WidePath& out);
+
+// GetTempPath: $TMPDIR, else /tmp/, always ending in "/". The directory is not checked.
+bool TempPath(WidePath& out);
+
+// GetTempFileName: creates a new empty file named `prefix` and six unique characters in
+// `directory` (with the permissions of any new file), closes it and returns its path.
+bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& out);
+
+namespace detail {
+// The stat behind GetFileInfo, for `name` (UTF-8) relative to an open directory
+// descriptor; DirSearch reports its entries through it.
+bool FileInfoAt(int directory_fd, const char* name, FileInfo& info);
+}  // namespace detail
+
+}  // namespace tx::platform
