@@ -27,6 +27,14 @@ constexpr const char* kHelp =
     "Options (before the command):\n"
     "  --progress            show the progress window on the terminal (p pauses and\n"
     "                        resumes, c or Esc cancels)\n"
+    "  --ask-overwrite       ask before an existing file is replaced\n"
+    "                        (o overwrite, a overwrite all, s skip, c cancel)\n"
+    "  --ask-password        ask for a password that is needed but not given\n"
+    "                        (Tab shows or hides it, Enter takes it, Esc cancels)\n"
+    "  --ask-on-error        after a damaged entry, ask whether to go on\n"
+    "                        (Enter goes on, Esc stops)\n"
+    "                        The questions appear on the terminal; without one they\n"
+    "                        cannot be asked and the operation stops.\n"
     "  -h, --help            show this help\n"
     "\n"
     "Exit status: 0 success, 1 an operation failed (its status is printed on stderr),\n"
@@ -48,6 +56,12 @@ int main(int argc, char** argv) {
     }
     if (arg == "--progress") {
       options.flags |= TESSAREX_FLAG_PROGRESS;
+    } else if (arg == "--ask-overwrite") {
+      options.flags |= TESSAREX_FLAG_ASK_OVERWRITE;
+    } else if (arg == "--ask-password") {
+      options.flags |= TESSAREX_FLAG_ASK_PASSWORD;
+    } else if (arg == "--ask-on-error") {
+      options.flags |= TESSAREX_FLAG_ASK_ON_ERROR;
     } else {
       std::fprintf(stderr, "tessarex: unknown option %s (see tessarex --help)\n", argv[i]);
       return 2;

@@ -1,17 +1,13 @@
 // The progress window drawn on a real pseudo-terminal, driven by keys typed into it.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "pty.h"
 #include "ui/dialogs.h"
 #include "ui/progress.h"
 #include "ui/terminal_dialogs.h"
@@ -24,42 +20,19 @@ class TerminalProgress : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("LC_ALL", "C", 1);
-    char name[256];
-    struct winsize ws = {};
-    ws.ws_col = 60;
-    ws.ws_row = 24;
-    ASSERT_EQ(::openpty(&master_, &slave_, name, nullptr, &ws), 0);
-    dialogs_ = std::make_unique<tx::ui::TerminalDialogs>(name);
+    dialogs_ = std::make_unique<tx::ui::TerminalDialogs>(pty_.name());
     previous_ = tx::ui::InstallDialogs(dialogs_.get());
   }
   void TearDown() override {
     tx::ui::ProgressClose();
     tx::ui::InstallDialogs(previous_);
-    ::close(master_);
-    ::close(slave_);
     ::unsetenv("LC_ALL");
   }
+  std::string Drawn() { return pty_.Drawn(); }
+  void Type(const char* keys) { pty_.Type(keys); }
+  bool Echo() { return !pty_.Raw(); }
 
-  // Everything drawn so far.
-  std::string Drawn() {
-    std::string out;
-    char buffer[4096];
-    struct pollfd p = {master_, POLLIN, 0};
-    while (::poll(&p, 1, 50) > 0) {
-      ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      out.append(buffer, static_cast<size_t>(n));
-    }
-    return out;
-  }
-  void Type(const char* keys) { ASSERT_GT(::write(master_, keys, strlen(keys)), 0); }
-  bool Echo() {
-    struct termios t;
-    ::tcgetattr(slave_, &t);
-    return t.c_lflag & ECHO;
-  }
-
-  int master_ = -1, slave_ = -1;
+  tx::test::Pty pty_{60};
   std::unique_ptr<tx::ui::TerminalDialogs> dialogs_;
   tx::ui::Dialogs* previous_ = nullptr;
 };
