@@ -1,6 +1,7 @@
 #include "frame/library.h"
 
 #include "crypto/provider.h"
+#include "frame/random.h"
 #include "platform/system.h"
 #include "ui/progress.h"
 
@@ -13,10 +14,12 @@ const void* g_module = nullptr;
 void OnLibraryLoad() {
   g_module = platform::ModuleAddress();
   crypto::InitCryptoLibrary();
+  ClearSeededFlag();
 }
 
 void OnLibraryUnload() {
   ui::ProgressClose();
+  WipeGenerator();
   crypto::ReleaseCryptoProviders();
   g_module = nullptr;
 }
