@@ -23,6 +23,8 @@ constexpr const char* kHelp =
     "                        ALGO: crc32 crc64 md5 ripemd160 sha1 sha256 sha512 whirlpool\n"
     "                        (file_crc32 ... file_whirlpool; CRC values shown big-endian)\n"
     "  status CODE           explain a status code (hexadecimal, 0x optional)\n"
+    "  pea pack|pack1|unpack|unpack1|list|split|join ...\n"
+    "                        PEA archives (tessarex pea for details)\n"
     "\n"
     "Options (before the command):\n"
     "  --progress            show the progress window on the terminal (p pauses and\n"
@@ -74,6 +76,7 @@ int main(int argc, char** argv) {
   std::string_view command = argv[i];
   if (command == "digest") return DigestCommand(options, argc - i - 1, argv + i + 1);
   if (command == "status") return StatusCommand(argc - i - 1, argv + i + 1);
+  if (command == "pea") return PeaCommand(options, argc - i - 1, argv + i + 1);
   if (command == "help") {
     std::fputs(kHelp, stdout);
     return 0;

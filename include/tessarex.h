@@ -64,6 +64,69 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL file_sha256(void* parent, const cha
 TESSAREX_API TessarexStatus TESSAREX_STDCALL file_sha512(void* parent, const char* path, uint32_t flags, void* result);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL file_whirlpool(void* parent, const char* path, uint32_t flags, void* result);
 
+/*
+ * PEA archives. Passwords are byte strings of at most 250 bytes (a longer one is cut);
+ * key files and output directories may be null. A failed call leaves no output behind.
+ *
+ * Check algorithm ids (volume, stream and object levels): 0 none, 1 Adler-32, 2 CRC-32,
+ * 3 CRC-64, 16 MD5, 17 RIPEMD-160, 18 SHA-1, 19 SHA-256, 20 SHA-512, 21 Whirlpool; the stream
+ * level may instead encrypt: 48 AES-128 & HMAC-SHA1, 49 AES-128 & EAX, 65 AES-256 & EAX.
+ *
+ * pea_pack1 packs one file, pea_pack2 the files and folders a path (which may end in a
+ * wildcard pattern) names, or those of a list file (first line the base directory, then one
+ * relative name per line, CR LF line ends). Options:
+ *   [0] demand encryption (refuse a stream id below 48)   [1] flags (PROGRESS, ASK_PASSWORD)
+ *   [2] compression 0 copy, 1 fast, 2 normal, 3 better    [3] volume check id
+ *   [4] stream check or encryption id                     [5] object check id
+ *   [6] time encoding: 16 MS-DOS local time, 48 Unix time
+ *   [7] pea_pack2 only: not 0 when `source` is a list file
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_pack1(void* parent, const char* archive, const char* source,
+                                                       const char* password, const char* key_file,
+                                                       const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_pack2(void* parent, const char* archive, const char* source,
+                                                       const char* password, const char* key_file,
+                                                       const uint32_t* options);
+
+/*
+ * pea_unpack1 extracts the one object of a single-file archive, pea_unpack2 every object (or
+ * those `filter` selects: "*" patterns, letter case ignored). `directory` null: the archive's
+ * folder. Options: [0] demand encryption, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD,
+ * and for pea_unpack2 ASK_ON_ERROR: offer to go on past a damaged entry).
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_unpack1(void* parent, const char* archive, const char* directory,
+                                                         const char* password, const char* key_file,
+                                                         const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_unpack2(void* parent, const char* archive, const char* directory,
+                                                         const char* filter, const char* password,
+                                                         const char* key_file, const uint32_t* options);
+
+/*
+ * pea_list writes a listing of the archive into `output` (a zero-terminated text of at most
+ * `output_size` bytes, lines ending in CR LF) and reports damaged volume or stream tags in
+ * the text rather than failing. 0x00280000: the buffer is too small (the text is kept as far
+ * as it got). Options: [0] flags (PROGRESS, ASK_PASSWORD).
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_list(void* parent, const char* archive, const char* password,
+                                                      const char* key_file, char* output, uint32_t output_size,
+                                                      const uint32_t* options);
+
+/*
+ * PEA volumes. pea_split cuts an archive into DIR/BASE.000001.pea, .000002.pea, ... each
+ * at most options[2] bytes (at least 1024) and each closed by its own volume control tag;
+ * pea_join finds the volumes from any one of them (or from BASE.pea) and writes DIR/BASE.pea.
+ * `directory` may be null: the archive's own folder.
+ *
+ *   pea_split options: [0] flags (PROGRESS), [1] delete the archive after a successful
+ *                      split, [2] volume size in bytes
+ *   pea_join options:  [0] flags (PROGRESS, ASK_ON_ERROR to go on past a damaged volume),
+ *                      [1] delete the volumes after a successful join
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_split(void* parent, const char* archive, const char* directory,
+                                                       const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* volume, const char* directory,
+                                                      const uint32_t* options);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,156 @@
+#include "pea/pea_list.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "frame/call_frame.h"
+#include "frame/listing.h"
+#include "pea/pea_open.h"
+#include "pea/pea_unpack.h"
+#include "platform/clock.h"
+#include "ui/progress.h"
+
+namespace tx::pea {
+
+namespace {
+
+using platform::SysCall;
+
+constexpr const char* kRule = "---------- -------- ---- ------ ------------ ------------ ------------------------\r\n";
+
+class Listing {
+ public:
+  Listing(char* buffer, uint32_t size) : buffer_(buffer), remaining_(size) { buffer_[0] = 0; }
+  StatusCode Add(const char* text) { return frame::AppendListing(buffer_, remaining_, text, &used_); }
+  StatusCode Add(const std::string& text) { return Add(text.c_str()); }
+
+ private:
+  char* buffer_;
+  uint32_t remaining_;
+  size_t used_ = 0;
+};
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[160];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string TimeText(platform::FileTime time) {
+  platform::LocalTime t;
+  if (!platform::FileTimeToLocal(time, t)) t = {};
+  return Format("%4d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+std::string Attributes(uint32_t attributes) {
+  std::string field = "     ";
+  if (attributes & 0x01) field[0] = 'R';
+  if (attributes & 0x02) field[1] = 'H';
+  if (attributes & 0x04) field[2] = 'S';
+  if (attributes & 0x20) field[3] = 'A';
+  return field;
+}
+
+std::string Method(const PeaObjectEntry& entry, uint32_t compression) {
+  static const char* const kMethods[] = {"Copy  ", "Fast  ", "Normal", "Better"};
+  if (entry.IsFolder()) return "Folder";
+  if (entry.size == 0) return "Copy  ";
+  return compression <= 3 ? kMethods[compression] : "   ";
+}
+
+std::string CheckLine(const char* head, int kind, uint32_t algorithm, bool ok) {
+  if (algorithm == kCheckNone) return std::string(head) + "None\r\n";
+  return head + pea_check_name(kind, static_cast<uint8_t>(algorithm)) + (ok ? " is OK\r\n" : " is wrong\r\n");
+}
+
+}  // namespace
+
+StatusCode pea_list(void* parent, const char* archive, const char* password, const char* key_file, char* output,
+                    uint32_t output_size, const uint32_t* options) {
+  uint32_t flags = options != nullptr ? options[0] : 0;
+  return frame::RunExport(parent, flags, [&](frame::CallFrame& frame) -> StatusCode {
+    std::unique_ptr<uint8_t[]> data;
+    if (!Allocate(data, kPeaBlockSize)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+    platform::WidePath archive_path, key_path;
+    if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
+    if (StatusCode code = OptionalPath(key_file, key_path, SystemCode(SysCall::MultiByteToWide, 0, 0x01))) return code;
+    if (output == nullptr || output_size == 0) return kOk;
+    if (frame.progress() && ui::ProgressOpen(1, 1, 3004, nullptr, nullptr, archive_path.c_str()) != 0)
+      return ConditionCode(Cls::Cancelled, 0, 0x01);
+
+    PeaReader reader;
+    PeaOpenRequest request{archive_path.c_str(), password, key_path.c_str(), flags, false, VolumeMismatch::Remember};
+    if (StatusCode code = pea_open_archive(request, reader, data, nullptr)) return code;
+    BlockInflater inflater;
+    PeaObjectReader r{reader.file, reader.info, reader.levels, data.get(), nullptr, inflater, flags};
+
+    Listing text(output, output_size);
+    std::string name;
+    if (!platform::Utf16ToUtf8(archive_path.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
+    if (StatusCode code = text.Add("Archive : " + name)) return code;
+    if (StatusCode code = text.Add(Format("\r\nSize    : %" PRIu64 "\r\n", reader.size))) return code;
+    if (StatusCode code = text.Add("\r\n   Date      Time   Attr Method        Size   Packed size  Name\r\n"))
+      return code;
+
+    uint32_t objects = 0, folders = 0;
+    uint64_t total_size = 0, total_packed = 0;
+    for (uint32_t index = 1;; ++index) {
+      PeaObjectEntry entry;
+      auto object = static_cast<uint8_t>(reader.info.object_algorithm);
+      pea_check_init(object, reader.levels.object);
+      StatusCode code = pea_read_object(reader.file, reader.info, reader.levels, entry);
+      if (code == MakeCode(0, 0x7A, place::kRead, 0x21)) break;
+      if (code != kOk) return code;
+      if (frame.progress() && ui::ProgressOpen(index, 0, 3004, nullptr, nullptr, nullptr) != 0)
+        return ConditionCode(Cls::Cancelled, 0, 0x02);
+      uint64_t packed = 0;
+      if (entry.IsFolder()) {
+        uint8_t tag[kMaxCheckSize];
+        size_t size = pea_check_final(object, tag, reader.levels.object);
+        if (StatusCode read = pea_read_protected(reader.file, tag, size, reader.info, reader.levels, false,
+                                                 SystemCode(SysCall::ReadFile, 0, 0x03)))
+          return read;
+      } else if (StatusCode skip = pea_skip_object(r, packed, entry)) {
+        return skip;
+      }
+      if (index % 10 == 1)
+        if (StatusCode add = text.Add(kRule)) return add;
+      if (!platform::Utf16ToUtf8(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
+      std::string sizes = entry.IsFolder() ? Format("             %13" PRIu64 " ", packed)
+                                           : Format("%13" PRIu64 "%13" PRIu64 " ", entry.size, packed);
+      std::string line = TimeText(entry.last_write) + Attributes(entry.attributes) +
+                         Method(entry, reader.info.compression) + sizes + name + "\r\n";
+      if (StatusCode add = text.Add(line)) return add;
+      ++objects;
+      folders += entry.IsFolder();
+      total_size += entry.size;
+      total_packed += packed;
+    }
+    bool stream_ok = true;
+    if (StatusCode code = pea_read_trailer(reader.file, reader.info, reader.levels)) {
+      if ((ClassOf(code) >> 16) != MismatchClass(static_cast<uint8_t>(reader.info.stream_algorithm))) return code;
+      stream_ok = false;
+    }
+    const PeaArchiveInfo& info = reader.info;
+    for (const std::string& piece :
+         {std::string(kRule),
+          Format(" %7lu files %7lu folders %13" PRIu64 "%13" PRIu64 "\r\n\r\n",
+                 static_cast<unsigned long>(objects - folders), static_cast<unsigned long>(folders), total_size,
+                 total_packed),
+          CheckLine("Volume  : ", 1, info.volume_algorithm, reader.volume_ok),
+          CheckLine("Stream  : ", 2, info.stream_algorithm, stream_ok),
+          std::string("Object  : ") +
+              (info.object_algorithm == kCheckNone ? "None" : pea_check_name(3, static_cast<uint8_t>(info.object_algorithm))) +
+              "\r\n"})
+      if (StatusCode add = text.Add(piece)) return add;
+    return kOk;
+  });
+}
+
+}  // namespace tx::pea
