@@ -183,7 +183,9 @@ StatusCode pea_read_trailer(platform::File& file, const PeaArchiveInfo& info, Pe
     if (rest[i] != kEndMarker[2 + i]) return MakeCode(0, 0x78, place::kRead, static_cast<uint8_t>(0x31 + i));
   auto algorithm = static_cast<uint8_t>(info.stream_algorithm);
   uint8_t computed[kMaxCheckSize], stored[kMaxCheckSize];
+  bool failed = levels.stream.failed();
   size_t size = pea_stream_final(algorithm, computed, levels.stream);
+  if (failed) return ConditionCode(Cls::NoMemory, place::kRead, 0x31);
   if (size == 0) return kOk;
   if (!file.Read(stored, size)) return SystemCode(SysCall::ReadFile, place::kRead, 0x32);
   return std::memcmp(computed, stored, size) == 0 ? kOk : Mismatch(algorithm, place::kRead, 0x31);
@@ -196,7 +198,9 @@ StatusCode pea_write_trailer(platform::File& file, const PeaArchiveInfo& info, P
                                             SystemCode(SysCall::WriteFile, place::kWrite, 0x31)))
     return code;
   uint8_t tag[kMaxCheckSize];
+  bool failed = levels.stream.failed();
   size_t size = pea_stream_final(static_cast<uint8_t>(info.stream_algorithm), tag, levels.stream);
+  if (failed) return ConditionCode(Cls::NoMemory, place::kWrite, 0x31);
   pea_check_update(tag, size, static_cast<uint8_t>(info.volume_algorithm), levels.volume);
   if (size > 0 && !file.Write(tag, size)) return SystemCode(SysCall::WriteFile, place::kWrite, 0x32);
   size = pea_check_final(static_cast<uint8_t>(info.volume_algorithm), tag, levels.volume);

@@ -59,6 +59,9 @@ StatusCode pea_open_archive(const PeaOpenRequest& request, PeaReader& r, std::un
   }
 
   auto stream = static_cast<uint8_t>(r.info.stream_algorithm);
+  // Ids from 48 on encrypt, but only three of them name a mode this library knows.
+  if (IsEncryptionMode(stream) && stream != kModeAes128Hmac && stream != kModeAes128Eax && stream != kModeAes256Eax)
+    return ConditionCode(Cls::UnknownCipher, 0, 0x00);
   if (!IsEncryptionMode(stream)) {
     if (request.demand_encryption) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
     if (!pea_stream_setup(nullptr, 0, r.info, r.levels.stream)) return ConditionCode(Cls::NoMemory, 0, 0x00);
