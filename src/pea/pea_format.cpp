@@ -28,7 +28,12 @@ uint64_t GetU64(const uint8_t* p) { return GetU32(p) | static_cast<uint64_t>(Get
 uint32_t EncodeTime(platform::FileTime time, uint32_t encoding) {
   if (encoding == kTimeUnix) return frame::FileTimeToUnix(time);
   uint16_t date = 0, clock = 0;
-  frame::FileTimeToDosDateTime(time, date, clock);
+  if (!frame::FileTimeToDosDateTime(time, date, clock)) {
+    // Outside 1980-2107: the nearest stamp the format can hold.
+    bool early = time < frame::UnixToFileTime(315532800);  // 1980-01-01
+    date = early ? 0x0021 : 0xFF9F;
+    clock = early ? 0 : 0xBF7D;
+  }
   return static_cast<uint32_t>(date) << 16 | clock;
 }
 

@@ -20,8 +20,6 @@ namespace {
 using platform::SysCall;
 using platform::WidePath;
 
-constexpr char16_t kRefusedPeaName[] = u",;*?<>|";
-
 uint32_t GetU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool CanGoOn(StatusCode code) {
@@ -232,7 +230,7 @@ StatusCode pea_unpack1(void* parent, const char* archive, const char* directory,
     PeaObjectEntry entry;
     pea_check_init(static_cast<uint8_t>(reader.info.object_algorithm), reader.levels.object);
     if (StatusCode code = pea_read_object(reader.file, reader.info, reader.levels, entry)) return code;
-    if (StatusCode code = frame::CheckName(entry.name.c_str(), kRefusedPeaName)) return code;
+    if (StatusCode code = frame::CheckName(entry.name.c_str(), frame::kRefusedPeaPath)) return code;
     if (entry.IsFolder()) return ConditionCode(Cls::NoDirectory, 0, 0x00);
     std::u16string name = entry.name.c_str();
     if (IsAbsolute(entry.name.c_str())) {
@@ -277,7 +275,7 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
       StatusCode code = pea_read_object(reader.file, reader.info, reader.levels, entry);
       if (code == MakeCode(0, 0x7A, place::kRead, 0x21)) break;
       if (code != kOk) return code;
-      if (StatusCode check = frame::CheckName(entry.name.c_str(), kRefusedPeaName)) return check;
+      if (StatusCode check = frame::CheckName(entry.name.c_str(), frame::kRefusedPeaPath)) return check;
 
       // Names stored with an absolute base lose it, so everything lands under the target.
       std::u16string name = entry.name.c_str();
