@@ -6,7 +6,8 @@ packages=(
   g++ cmake ninja-build pkg-config binutils   # build
   libssl-dev zlib1g-dev libbz2-dev lzma-dev   # libraries the library links or compiles in
   libgtest-dev                                # tests
-  openssl python3 python3-pycryptodome 7zip zip unzip coreutils  # peers the tests compare with
+  openssl python3 python3-pycryptodome 7zip zip unzip coreutils bc  # peers the tests compare with
+  clang libclang-rt-14-dev                    # fuzz targets
 )
 
 missing=()

@@ -61,22 +61,33 @@ constexpr std::array<uint32_t, 256> MakeDivAlpha() {
 // The AES field and S-box: inversion followed by the affine map.
 constexpr unsigned kAesPoly = 0x11B;
 
-constexpr uint8_t AesSbox(uint8_t x) {
-  uint8_t inv = 1;  // x^254 is x^-1, and 0 for x = 0
-  for (int i = 0; i < 254; ++i) inv = GfMul(inv, x, kAesPoly);
-  if (x == 0) inv = 0;
-  uint8_t s = inv;
-  for (int r = 1; r <= 4; ++r) s ^= static_cast<uint8_t>(inv << r | inv >> (8 - r));
-  return static_cast<uint8_t>(s ^ 0x63);
+// Walks the multiplicative group with the generator 3 (p) and its inverse (q), so that q
+// is always p's inverse: cheap enough for any compiler's constant evaluation.
+constexpr std::array<uint8_t, 256> MakeAesSbox() {
+  std::array<uint8_t, 256> box{};
+  uint8_t p = 1, q = 1;
+  do {
+    p = static_cast<uint8_t>(p ^ (p << 1) ^ ((p & 0x80) ? 0x1B : 0));
+    q = static_cast<uint8_t>(q ^ (q << 1));
+    q = static_cast<uint8_t>(q ^ (q << 2));
+    q = static_cast<uint8_t>(q ^ (q << 4));
+    if (q & 0x80) q ^= 0x09;
+    uint8_t s = q;
+    for (int r = 1; r <= 4; ++r) s ^= static_cast<uint8_t>(q << r | q >> (8 - r));
+    box[p] = static_cast<uint8_t>(s ^ 0x63);
+  } while (p != 1);
+  box[0] = 0x63;
+  return box;
 }
 
 // The state machine's substitution: the AES S-box on each byte, then the AES column mix,
 // with byte 0 the least significant. Byte 0's column (2, 1, 1, 3) is tabled; the other
 // bytes' columns are rotations of it.
 constexpr std::array<uint32_t, 256> MakeSubTable() {
+  constexpr std::array<uint8_t, 256> kBox = MakeAesSbox();
   std::array<uint32_t, 256> t{};
   for (unsigned v = 0; v < 256; ++v) {
-    uint8_t a = AesSbox(static_cast<uint8_t>(v));
+    uint8_t a = kBox[v];
     t[v] =
         uint32_t{GfMul(a, 3, kAesPoly)} << 24 | uint32_t{a} << 16 | uint32_t{a} << 8 | GfMul(a, 2, kAesPoly);
   }
