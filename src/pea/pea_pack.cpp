@@ -232,8 +232,12 @@ StatusCode pea_pack1(void* parent, const char* archive, const char* source, cons
         return code;
     std::u16string full = std::u16string(base.c_str()) + name.c_str();
     platform::FileInfo found;
-    if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+    // Devices and pipes report no attributes: they are not files to pack.
+    if (!platform::GetFileInfo(full.c_str(), found) || found.attributes == 0)
+      return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
     if (found.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
+    // Creating the archive over its own source would destroy the source first.
+    if (platform::SameFile(full.c_str(), archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
 
     if (StatusCode code = Begin(w, options, archive_path.c_str(), pass, key_path.c_str())) return code;
     PeaObjectEntry entry;
@@ -298,6 +302,9 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
       if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
       if (frame.progress() && ui::ProgressOpen(index, count, 3002, nullptr, nullptr, name) != 0)
         return ConditionCode(Cls::Cancelled, 0, 0x03);
+      // The archive may be among the names found (an update of an archive in the folder
+      // packed): it cannot hold itself.
+      if (platform::SameFile(full.c_str(), archive_path.c_str())) continue;
       platform::FileInfo found;
       if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::FindFirstFile, 0, 0x02);
       PeaObjectEntry entry;

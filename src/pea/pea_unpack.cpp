@@ -289,8 +289,8 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
         }
       }
       std::u16string target = Target(out_dir, name);
+      if (target.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
       if (!target.empty() && target.back() == u'/') target.pop_back();
-      if (target.size() + 1 >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
 
       uint64_t packed;
       if (!pattern.empty() && !frame::MatchPattern(pattern.c_str(), name.c_str())) {

@@ -35,12 +35,14 @@ void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds) 
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), id_(other.id_), writer_(other.writer_) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    id_ = other.id_;
+    writer_ = other.writer_;
     other.fd_ = -1;
   }
   return *this;
@@ -54,7 +56,7 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
   flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
   switch (disposition) {
     case Disposition::OpenExisting: break;
-    case Disposition::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case Disposition::CreateAlways: flags |= O_CREAT; break;  // truncated once sharing allows it
     case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
     case Disposition::OpenAlways: flags |= O_CREAT; break;
   }
@@ -70,6 +72,19 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
     ::close(fd);
     return false;
   }
+  FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  bool writer = access != Access::Read;
+  if (!AdmitOpen(id, writer)) {
+    ::close(fd);
+    return false;
+  }
+  if (disposition == Disposition::CreateAlways && st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    ReleaseOpen(id, writer);
+    ::close(fd);
+    return false;
+  }
+  id_ = id;
+  writer_ = writer;
   if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
   return true;
@@ -164,6 +179,7 @@ bool File::Close() {
   if (fd_ < 0) return true;
   int fd = fd_;
   fd_ = -1;
+  ReleaseOpen(id_, writer_);
   // The descriptor is gone even when close reports an error; never retry.
   return ::close(fd) == 0;
 }

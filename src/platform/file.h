@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/open_files.h"
 #include "platform/types.h"
 
 namespace tx::platform {
@@ -33,7 +34,9 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // CreateFile. A directory cannot be opened as a file. `sequential` hints read-ahead.
+  // CreateFile. Only regular files open. A file this process already holds open is shared
+  // as on Windows: readers with readers only; a writer with no one (and it is not
+  // truncated then). `sequential` hints read-ahead.
   bool Open(const char16_t* path, Access access, Disposition disposition, bool sequential = false);
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -61,6 +64,8 @@ class File {
 
  private:
   int fd_ = -1;
+  FileIdentity id_;
+  bool writer_ = false;
 };
 
 // Conversions between FileTime and the platform's seconds and nanoseconds since 1970.

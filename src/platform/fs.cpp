@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/open_files.h"
 
 namespace tx::platform {
 
@@ -208,9 +209,28 @@ bool SetWriteTime(const char16_t* path, FileTime last_write) {
   return ::utimensat(AT_FDCWD, name.c_str(), ts, 0) == 0;
 }
 
+namespace {
+bool Identify(const std::string& name, FileIdentity& id) {
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0) return false;
+  id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+}  // namespace
+
 bool DeleteFile(const char16_t* path) {
   std::string name;
-  return ToUtf8(path, name) && ::unlink(name.c_str()) == 0;
+  if (!ToUtf8(path, name)) return false;
+  // A file this process holds open is not deleted, as on Windows.
+  FileIdentity id;
+  if (Identify(name, id) && IsOpenHere(id)) return false;
+  return ::unlink(name.c_str()) == 0;
+}
+
+bool SameFile(const char16_t* a, const char16_t* b) {
+  std::string first, second;
+  FileIdentity x, y;
+  return ToUtf8(a, first) && ToUtf8(b, second) && Identify(first, x) && Identify(second, y) && x == y;
 }
 
 bool MoveFile(const char16_t* from, const char16_t* to) {

@@ -33,6 +33,9 @@ bool SetWriteTime(const char16_t* path, FileTime last_write);
 // DeleteFile: a file, never a directory.
 bool DeleteFile(const char16_t* path);
 
+// True when both paths name one existing file (the same device and inode).
+bool SameFile(const char16_t* a, const char16_t* b);
+
 // MoveFile. Fails when something already exists at `to`. Across file systems only a
 // regular file moves: it is copied with its mode and times under a temporary name beside
 // the target, flushed, renamed into place and the source removed; on failure neither a

@@ -53,3 +53,26 @@ TEST_F(FileTest, WriteTimeRoundTripsAt100ns) {
 
 }  // namespace
 }  // namespace tx::platform::test
+
+namespace tx::platform::test {
+namespace {
+
+TEST_F(FileTest, OpenFilesAreSharedAsOnWindows) {
+  File reader, second_reader, writer;
+  ASSERT_TRUE(writer.Open(WPath("s").c_str(), Access::Write, Disposition::CreateAlways));
+  ASSERT_TRUE(writer.Write("keep", 4));
+  EXPECT_FALSE(reader.Open(WPath("s").c_str(), Access::Read, Disposition::OpenExisting)) << "a writer shares with no one";
+  ASSERT_TRUE(writer.Close());
+  ASSERT_TRUE(reader.Open(WPath("s").c_str(), Access::Read, Disposition::OpenExisting));
+  EXPECT_TRUE(second_reader.Open(WPath("s").c_str(), Access::Read, Disposition::OpenExisting));
+  EXPECT_FALSE(writer.Open(WPath("s").c_str(), Access::Write, Disposition::CreateAlways));
+  EXPECT_FALSE(DeleteFile(WPath("s").c_str()));
+  EXPECT_EQ(ReadText(Path("s")), "keep") << "a refused create must not truncate";
+  reader.Close();
+  second_reader.Close();
+  EXPECT_TRUE(SameFile(WPath("s").c_str(), WPath("s").c_str()));
+  EXPECT_TRUE(DeleteFile(WPath("s").c_str()));
+}
+
+}  // namespace
+}  // namespace tx::platform::test
