@@ -26,6 +26,9 @@ size_t Utf16Length(const char16_t* text);
 // needs more than `capacity` units; `out` then holds an empty string if capacity > 0.
 bool Utf8ToUtf16(const char* text, char16_t* out, size_t capacity);
 
+// Appends one scalar value as UTF-8.
+void AppendUtf8(std::string& out, char32_t code_point);
+
 // Strict conversion (false, SysCall::WideToMultiByte, on an unpaired surrogate).
 bool Utf16ToUtf8(const char16_t* text, std::string& out);
 bool Utf16ToUtf8(const char16_t* text, size_t units, std::string& out);
