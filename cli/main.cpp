@@ -25,6 +25,8 @@ constexpr const char* kHelp =
     "  status CODE           explain a status code (hexadecimal, 0x optional)\n"
     "  pea pack|pack1|unpack|unpack1|list|split|join ...\n"
     "                        PEA archives (tessarex pea for details)\n"
+    "  zip pack|pack1|unpack|unpack1|list ...\n"
+    "                        ZIP archives (tessarex zip for details)\n"
     "\n"
     "Options (before the command):\n"
     "  --progress            show the progress window on the terminal (p pauses and\n"
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
   if (command == "digest") return DigestCommand(options, argc - i - 1, argv + i + 1);
   if (command == "status") return StatusCommand(argc - i - 1, argv + i + 1);
   if (command == "pea") return PeaCommand(options, argc - i - 1, argv + i + 1);
+  if (command == "zip") return ZipCommand(options, argc - i - 1, argv + i + 1);
   if (command == "help") {
     std::fputs(kHelp, stdout);
     return 0;

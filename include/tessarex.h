@@ -127,6 +127,37 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_split(void* parent, const char*
 TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* volume, const char* directory,
                                                       const uint32_t* options);
 
+/*
+ * ZIP archives. Passwords are byte strings of at most 250 bytes.
+ *
+ * zip_pack1 packs one file, zip_pack2 the files and folders a wildcard path names (or, with
+ * options[14], those of a list file). Options:
+ *   [0] encryption required          [1] flags (PROGRESS, ASK_PASSWORD)
+ *   [2] method: 0 Store, 8 Deflate, 12 BZip2               [3] level 1-9
+ *   [4] central directory: bit 0 compress, bit 1 encrypt (encryption kinds 11, 12 only)
+ *   [5] encryption: 0 none, 1 AE-1, 2 AE-2, 3 AE-1 or AE-2 chosen per file, 11 3DES, 12 AES
+ *   [6] key length in bytes (16, 24, 32)   [7] IV length   [8] validation data length
+ *   [9] strong-encryption flags            [10] signing    [11] signing digest
+ *   [12] store NTFS times                  [13] UTF-8 names
+ *   [14] zip_pack2 only: `source` is a list file
+ * Strong encryption (11, 12) and signing are not available yet: 0x00020005, 0x0002000A.
+ *
+ * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects.
+ * Options: [0] encryption required, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and for
+ * zip_unpack2 ASK_ON_ERROR). zip_list writes a listing as pea_list does; options: [0] flags.
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_pack1(void* parent, const char* archive, const char* source,
+                                                       const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_pack2(void* parent, const char* archive, const char* source,
+                                                       const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack1(void* parent, const char* archive, const char* directory,
+                                                         const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack2(void* parent, const char* archive, const char* directory,
+                                                         const char* filter, const char* password,
+                                                         const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* archive, const char* password,
+                                                      char* output, uint32_t output_size, const uint32_t* options);
+
 #ifdef __cplusplus
 }
 #endif

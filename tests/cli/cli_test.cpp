@@ -128,7 +128,8 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
   }
   EXPECT_EQ(exported, (std::set<std::string>{"file_crc32", "file_crc64", "file_md5", "file_ripemd160", "file_sha1",
                                              "file_sha256", "file_sha512", "file_whirlpool", "pea_pack1", "pea_pack2",
-                                             "pea_unpack1", "pea_unpack2", "pea_list", "pea_split", "pea_join"}));
+                                             "pea_unpack1", "pea_unpack2", "pea_list", "pea_split", "pea_join",
+                                             "zip_pack1", "zip_pack2", "zip_unpack1", "zip_unpack2", "zip_list"}));
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),
             std::string::npos);
 }

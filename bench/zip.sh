@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# ZIP packing and unpacking speed against zip/unzip and 7-Zip on the same data: one large
+# file and a tree of source files, Deflate level 6; then WinZip AES-256 (AE-2).
+# usage: bench/zip.sh [DATA_FILE]   (default: 200 MB gathered from /usr; build/ must exist)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cli=$PWD/build/tessarex
+[ -x "$cli" ] || { echo "build first: bash scripts/build.sh" >&2; exit 1; }
+runs=3
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessarex-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/big" "$work/tree"
+if [ -n "${1:-}" ]; then
+  cp "$1" "$work/big/data.bin"
+else
+  find /usr/lib /usr/share /usr/include -type f -size +1k 2>/dev/null | sort |
+    xargs cat 2>/dev/null | head -c 209715200 > "$work/big/data.bin" || true
+fi
+# About 1500 source files with their folders.
+(cd /usr/include && find . -name '*.h' -type f | sort | head -1500 | xargs cp --parents -p -t "$work/tree")
+cat "$work/big/data.bin" > /dev/null
+
+best() {
+  local best_t=""
+  for _ in $(seq $runs); do
+    local s e t
+    s=$(date +%s.%N)
+    "$@" > /dev/null 2>&1
+    e=$(date +%s.%N)
+    t=$(echo "$e - $s" | bc -l)
+    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc -l)" = 1 ]; then best_t=$t; fi
+  done
+  echo "$best_t"
+}
+fresh() { rm -rf "$work/out" && mkdir "$work/out"; }
+
+report() {  # name, ours, theirs
+  printf '  %-34s %7.2f s vs %7.2f s   ratio %s\n' "$1" "$2" "$3" "$(echo "scale=2; $2 / $3" | bc -l)"
+}
+
+for set in big tree; do
+  src="$work/$set"
+  zip_pack() { rm -f "$work/z.zip"; (cd "$src" && zip -q -r -6 "$work/z.zip" .); }
+  tx_pack() { rm -f "$work/t.zip"; "$cli" zip pack "$work/t.zip" "$src/*" --method deflate --level 6; }
+  t_zip=$(best zip_pack)
+  t_tx=$(best tx_pack)
+  unzip_x() { fresh; unzip -q "$work/z.zip" -d "$work/out"; }
+  tx_x() { fresh; "$cli" zip unpack "$work/t.zip" --to "$work/out"; }
+  t_unzip=$(best unzip_x)
+  t_txx=$(best tx_x)
+  diff -r "$src" "$work/out" > /dev/null || { echo "unpacked $set differs" >&2; exit 1; }
+  echo "$set ($(du -sm "$src" | cut -f1) MB), Deflate level 6, best of $runs:"
+  report "pack: tessarex vs zip -6" "$t_tx" "$t_zip"
+  report "unpack: tessarex vs unzip (want <= 0.66)" "$t_txx" "$t_unzip"
+done
+
+src="$work/big"
+seven_pack() { rm -f "$work/s.zip"; 7zz a -tzip -mx=6 -mem=AES256 -mmt=1 -pbench "$work/s.zip" "$src/data.bin"; }
+tx_aes_pack() {
+  rm -f "$work/a.zip"
+  "$cli" zip pack1 "$work/a.zip" "$src/data.bin" --method deflate --level 6 --encryption ae2 --key-length 256 \
+    --password bench
+}
+seven_x() { fresh; 7zz x -tzip -mmt=1 -pbench -o"$work/out" "$work/s.zip"; }
+tx_aes_x() { fresh; "$cli" zip unpack1 "$work/a.zip" --to "$work/out" --password bench; }
+t_7p=$(best seven_pack)
+t_tp=$(best tx_aes_pack)
+t_7x=$(best seven_x)
+t_tx=$(best tx_aes_x)
+cmp -s "$src/data.bin" "$work/out/data.bin" || { echo "AES unpacked data differs" >&2; exit 1; }
+echo "big, AE-2 AES-256, Deflate level 6, one thread, best of $runs:"
+report "pack: tessarex vs 7zz" "$t_tp" "$t_7p"
+report "unpack: tessarex vs 7zz" "$t_tx" "$t_7x"

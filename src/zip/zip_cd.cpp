@@ -1,0 +1,160 @@
+#include "zip/zip_cd.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "crypto/crc.h"
+#include "crypto/hash.h"
+#include "zip/zip_decompress.h"
+
+namespace tx::zip {
+
+namespace {
+
+using platform::SysCall;
+
+constexpr size_t kTailSize = 65536;
+constexpr uint32_t kSignatureRecord = 0x05054b50;
+constexpr uint32_t kExtraDataRecord = 0x08064b50;
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+bool Allocate(std::unique_ptr<uint8_t[]>& buffer, size_t size) {
+  buffer.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+  return buffer != nullptr;
+}
+
+// A signed directory ends in the digital signature record; it is found from the end by its
+// size field, which must reach exactly to the end of the block.
+void TakeSignatureRecord(CentralDirectory& cd, ZipArchiveState& state) {
+  if (state.hash_algorithm == kHashCrc32 || cd.length < 357) return;
+  const uint8_t* b = cd.block.get();
+  for (size_t p = cd.length - 6; p >= 46; --p) {
+    if (U32(b + p) != kSignatureRecord || U16(b + p + 4) != cd.length - p - 6) continue;
+    size_t size = U16(b + p + 4);
+    size_t taken = size >= 2 ? std::min(size - 2, kMaxSignature) : 0;
+    std::memcpy(state.cd_signature, b + p + 8, taken);
+    state.cd_signature_length = static_cast<uint32_t>(taken);
+    cd.length = p;
+    return;
+  }
+}
+
+StatusCode CheckDigest(const uint8_t* block, size_t length, const ZipArchiveState& state) {
+  constexpr uint8_t kPlace = place::kCentralDirectory;
+  uint8_t digest[20] = {};
+  switch (state.hash_algorithm) {
+    case kHashCrc32: {
+      uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, block, length);
+      uint8_t stored[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
+                           static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+      return std::memcmp(stored, state.hash, 4) == 0 ? kOk : ConditionCode(Cls::DigestWrong, kPlace, 0x01);
+    }
+    case kHashMd5:
+      if (!crypto::Md5Digest(block, length, digest)) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
+      return std::memcmp(digest, state.hash, 16) == 0 ? kOk : ConditionCode(Cls::DigestWrong, kPlace, 0x02);
+    case kHashSha1:
+      if (!crypto::Sha1Digest(block, length, digest)) return ConditionCode(Cls::NoMemory, kPlace, 0x02);
+      return std::memcmp(digest, state.hash, 20) == 0 ? kOk : ConditionCode(Cls::DigestWrong, kPlace, 0x03);
+    default: return ConditionCode(Cls::CipherParameter, kPlace, 0x01);
+  }
+}
+
+}  // namespace
+
+void ZipPassword::Set(const char* text) {
+  platform::WipeMemory(bytes_, sizeof bytes_);
+  if (text == nullptr) return;
+  size_t n = 0;
+  while (n < sizeof bytes_ - 1 && text[n] != 0) ++n;
+  std::memcpy(bytes_, text, n);
+}
+
+size_t ZipPassword::size() const { return std::strlen(bytes_); }
+
+StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, CentralDirectory& cd,
+                                ZipArchiveState& state) {
+  if (!cd.file.Open(archive, platform::Access::Read, platform::Disposition::OpenExisting))
+    return SystemCode(SysCall::CreateFile, 0, 0x00);
+  if (!cd.file.Size(cd.file_size)) return SystemCode(SysCall::GetFileSize, 0, 0x00);
+  uint64_t tail_start = cd.file_size > kTailSize ? cd.file_size - kTailSize : 0;
+  if (tail_start > 0 && !cd.file.Seek(static_cast<int64_t>(tail_start), platform::SeekFrom::Begin))
+    return SystemCode(SysCall::SetFilePointer, 0, 0x01);
+  std::unique_ptr<uint8_t[]> tail;
+  if (!Allocate(tail, kTailSize)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+  size_t tail_length = 0;
+  if (!cd.file.ReadPartial(tail.get(), kTailSize, tail_length) || tail_length != cd.file_size - tail_start)
+    return SystemCode(SysCall::ReadFile, 0, 0x01);
+  if (StatusCode code = ReadTail(tail.get(), tail_length, cd.cipher, state)) return code;
+  if (state.entry_count == 0) return kOk;
+
+  bool beyond = state.cd_offset >= cd.file_size || state.cd_size >= cd.file_size - state.cd_offset;
+  if (limit == DirectoryLimit::kSingleMember) {
+    if (state.entry_count >= 2) return ConditionCode(Cls::ArchiveDamaged, 0, 0x01);
+    if (beyond) return ConditionCode(Cls::ArchiveDamaged, 0, 0x02);
+    if (state.cd_size > kTailSize || state.cd_original_size > kTailSize)
+      return ConditionCode(Cls::ArchiveDamaged, 0, 0x03);
+  } else if (beyond) {
+    return ConditionCode(Cls::ArchiveDamaged, 0, 0x00);
+  }
+  if (!Allocate(cd.block, state.cd_size)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+  cd.length = state.cd_size;
+  if (state.cd_offset >= tail_start) {
+    std::memcpy(cd.block.get(), tail.get() + (state.cd_offset - tail_start), cd.length);
+  } else {
+    if (!cd.file.Seek(static_cast<int64_t>(state.cd_offset), platform::SeekFrom::Begin))
+      return SystemCode(SysCall::SetFilePointer, 0, 0x02);
+    if (!cd.file.Read(cd.block.get(), cd.length)) return SystemCode(SysCall::ReadFile, 0, 0x02);
+  }
+  TakeSignatureRecord(cd, state);
+  return kOk;
+}
+
+StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) {
+  constexpr uint8_t kPlace = place::kCentralDirectory;
+  if (state.entry_count == 0 || cd.block == nullptr) return kOk;
+  uint8_t* block = cd.block.get();
+  if (state.cd_flags & 2) {
+    // The decryption header in front of the block: checked, then refused until strong
+    // encryption can be served.
+    if (cd.length < 2) return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
+    size_t iv_size = U16(block);
+    if (iv_size > 16) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
+    if (cd.length < 2 + iv_size + 4 || U32(block + 2 + iv_size) > cd.length - (2 + iv_size + 4))
+      return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
+    return ConditionCode(Cls::UnknownCipher, kPlace, 0x05);
+  }
+  if (state.cd_flags & 1) {
+    if (!Allocate(cd.decoded, state.cd_original_size)) return ConditionCode(Cls::NoMemory, 0, 0x02);
+    if (!DecompressBlock(cd.cipher.method, block, cd.length, cd.decoded.get(), state.cd_original_size))
+      return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+    std::swap(cd.block, cd.decoded);
+    cd.decoded.reset();
+    block = cd.block.get();
+    cd.length = state.cd_original_size;
+  }
+  if (state.cd_flags != 0) {
+    if (StatusCode code = CheckDigest(block, cd.length, state)) return code;
+    if (cd.length >= 8 && U32(block) == kExtraDataRecord && uint64_t{U32(block + 4)} + 8 < cd.length) {
+      size_t record = U32(block + 4) + size_t{8};
+      ReadArchiveExtraData(block + 8, record - 8, state);
+      std::memmove(block, block + record, cd.length - record);
+      cd.length -= record;
+    }
+  } else if (state.cd_signature_length >= 2) {
+    state.hash_algorithm = U16(state.cd_signature);
+    if (state.hash_algorithm == kHashMd5 && !crypto::Md5Digest(block, cd.length, state.hash))
+      return ConditionCode(Cls::NoMemory, kPlace, 0x01);
+    if (state.hash_algorithm == kHashSha1 && !crypto::Sha1Digest(block, cd.length, state.hash))
+      return ConditionCode(Cls::NoMemory, kPlace, 0x02);
+  }
+  return kOk;
+}
+
+StatusCode VerifySignature(const uint8_t*, size_t, const ZipArchiveState&) {
+  return ConditionCode(Cls::UnknownCipher, place::kVerification, 0x01);
+}
+
+}  // namespace tx::zip

@@ -1,0 +1,407 @@
+#include "zip/zip_pack.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "frame/call_frame.h"
+#include "frame/name_list.h"
+#include "frame/paths.h"
+#include "frame/random.h"
+#include "platform/dir_search.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "ui/progress.h"
+
+namespace tx::zip {
+
+namespace {
+
+using platform::SysCall;
+using platform::WidePath;
+
+constexpr uint8_t kBody = 0;  // codes raised in the exports themselves
+constexpr uint32_t kTextPacking = 3002;
+constexpr size_t kDirectoryGrow = 8192;
+
+StatusCode Option(uint8_t word) { return ConditionCode(Cls::BadOption, kBody, word); }
+
+// The option words as packing uses them.
+struct PackSettings {
+  uint32_t method = kStore;
+  uint32_t level = 6;
+  uint32_t cd_flags = 0;
+  uint32_t encryption = kNoEncryption;
+  uint32_t key_length = 0;
+  uint32_t ntfs_times = 0;
+  uint32_t utf8_names = 0;
+};
+
+// Checks the words in the order callers rely on: method, level, central-directory flags,
+// encryption kind, demanded encryption, then the strong-encryption and signing words.
+StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
+  if (o[2] != kStore && o[2] != kDeflate && o[2] != kBzip2) return Option(0x02);
+  if (o[3] < 1 || o[3] > 9) return Option(0x03);
+  if (o[4] > 3) return Option(0x04);
+  // Strong encryption (11, 12) needs the certificate and strong-cipher support that does
+  // not exist yet; every other value names no kind.
+  if (o[5] > kAeAutomatic) return Option(0x05);
+  if (o[0] != 0 && o[5] == kNoEncryption) return ConditionCode(Cls::PasswordProblem, kBody, 0x02);
+  // Signing needs certificates as well.
+  if (o[10] != 0) return Option(0x0a);
+  s.method = o[2];
+  s.level = o[3];
+  s.encryption = o[5];
+  s.cd_flags = o[4];
+  if (s.method == kStore) s.cd_flags &= ~1u;  // nothing to gain
+  s.cd_flags &= ~2u;                          // encrypting the directory needs strong encryption
+  if (s.encryption != kNoEncryption) {
+    uint32_t k = o[6];
+    s.key_length = (k % 8 != 0 || k < 16) ? 16 : k > 32 ? 32 : k;
+  }
+  s.ntfs_times = o[12];
+  s.utf8_names = o[13];
+  return kOk;
+}
+
+// Zeroes a structure now and again when the call ends: archive state and entries hold
+// names and digests of the caller's data.
+template <typename T>
+struct WipedOnExit {
+  T value{};
+  ~WipedOnExit() { platform::WipeMemory(&value, sizeof value); }
+};
+
+bool Assign(WidePath& out, const std::u16string& text) {
+  if (text.size() >= platform::kWidePathUnits) return false;
+  std::char_traits<char16_t>::copy(out.units, text.c_str(), text.size() + 1);
+  return true;
+}
+
+// A member as found on disk, before its data: method, cipher and the estimated size.
+void SetUpEntry(const PackSettings& s, const platform::FileInfo& found, ZipEntryInfo& e) {
+  e.attributes = found.attributes;
+  e.modification = found.last_write;
+  e.creation = found.creation;
+  e.access = found.last_access;
+  e.ntfs_times = s.ntfs_times;
+  e.utf8_name = s.utf8_names;
+  e.level = s.level;
+  SetDosStamp(e);
+  bool folder = found.attributes & platform::kAttrDirectory;
+  if (folder || found.size == 0) return;  // stored, never encrypted
+  e.method = s.method;
+  e.uncompressed_size = found.size;
+  e.compressed_size = found.size;
+  e.encryption = s.encryption;
+  if (e.encryption == kAeAutomatic) e.encryption = found.size >= 20 && e.method != kBzip2 ? kAe1 : kAe2;
+  if (e.encryption != kNoEncryption) {
+    e.key_length = s.key_length;
+    e.strong_flags = 1;
+    e.compressed_size += s.key_length / 2 + 12;
+  }
+}
+
+// The member's data is known beforehand only for AE-2 with Store: exact size, no CRC.
+bool NeedsRewrite(const ZipEntryInfo& e) {
+  return e.uncompressed_size != 0 && !(e.encryption == kAe2 && e.method == kStore);
+}
+
+StatusCode WriteFirstHeader(MemberWriter& w, uint32_t masking, ZipEntryInfo& e, uint8_t* header,
+                            size_t& length, uint8_t occurrence) {
+  e.local_zip64 = false;  // this write decides whether the Zip64 field is there; the rewrite keeps it
+  length = WriteLocalHeader(header, masking, e);
+  if (!w.archive.file().Write(header, length)) return SystemCode(SysCall::WriteFile, kBody, occurrence);
+  return kOk;
+}
+
+// The entry that describes the central directory's own coding in the end records.
+ZipEntryInfo DirectoryCipher(const PackSettings& s) {
+  ZipEntryInfo e;
+  e.method = s.method;
+  e.level = s.level;
+  e.encryption = s.encryption;
+  e.key_length = s.key_length;
+  return e;
+}
+
+// A growable central-directory block; its allocation failures are reported, not thrown.
+class DirectoryBlock {
+ public:
+  uint8_t* data() { return bytes_.get(); }
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+
+  bool Reserve(size_t capacity) {
+    if (capacity <= capacity_) return true;
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
+    if (!grown) return false;
+    if (size_ != 0) std::memcpy(grown.get(), bytes_.get(), size_);
+    Wipe();
+    bytes_ = std::move(grown);
+    capacity_ = capacity;
+    return true;
+  }
+  // Grows in steps of 8192 bytes when the record does not fit.
+  bool Append(const uint8_t* record, size_t length) {
+    size_t needed = size_ + length;
+    if (needed > 0xFFFFFFFFu) return false;  // the directory's size field has 32 bits
+    if (needed > capacity_ && !Reserve((needed + kDirectoryGrow) / kDirectoryGrow * kDirectoryGrow))
+      return false;
+    std::memcpy(bytes_.get() + size_, record, length);
+    size_ = needed;
+    return true;
+  }
+  ~DirectoryBlock() { Wipe(); }
+
+ private:
+  void Wipe() {
+    if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
+  }
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0, capacity_ = 0;
+};
+
+// What both exports do once the names are known and the archive is open: the central
+// directory coded and written, the end records written, the archive kept.
+StatusCode FinishArchive(MemberWriter& w, const PackSettings& s, DirectoryBlock& block,
+                         const ZipEntryInfo& last, ZipArchiveState& state, uint8_t write_block,
+                         uint8_t write_end, StatusCode no_memory, StatusCode no_grow) {
+  state.cd_size = state.cd_original_size = static_cast<uint32_t>(block.size());
+  ZipEntryInfo cipher = DirectoryCipher(s);
+  if (state.cd_flags != 0) {
+    // Room for a compressed block that outgrows its input.
+    size_t capacity = block.size() + block.size() / 64 + kDirectoryGrow;
+    if (!block.Reserve(capacity)) return no_grow;
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
+    if (!out) return no_memory;
+    if (StatusCode code = ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, state))
+      return code;
+  }
+  platform::File& file = w.archive.file();
+  if (!file.Write(block.data(), state.cd_size)) return SystemCode(SysCall::WriteFile, kBody, write_block);
+  uint8_t end[kMaxEndRecords];
+  size_t length = WriteEndRecords(end, state.cd_flags != 0 ? cipher : last, state);
+  if (!file.Write(end, length)) return SystemCode(SysCall::WriteFile, kBody, write_end);
+  return kOk;
+}
+
+// Rewrites a member's local header with its final values at `offset`.
+StatusCode RewriteHeader(MemberWriter& w, uint32_t masking, ZipEntryInfo& e, uint64_t offset,
+                         size_t first_length, uint8_t* header, uint8_t seek_site, uint8_t write_site) {
+  platform::File& file = w.archive.file();
+  size_t length = WriteLocalHeader(header, masking, e);
+  // The Zip64 decision is kept, so the lengths agree; a writer that disagreed would
+  // overwrite the member's data.
+  if (length != first_length) return SystemCode(SysCall::WriteFile, kBody, write_site);
+  if (!file.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
+    return SystemCode(SysCall::SetFilePointer, kBody, seek_site);
+  if (!file.Write(header, length)) return SystemCode(SysCall::WriteFile, kBody, write_site);
+  return kOk;
+}
+
+// The frame both exports share up to the work: options, paths converted by the caller,
+// the progress window, the password, the generator seeded.
+StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* password_argument,
+                    const char16_t* archive, const char16_t* base, const char16_t* name,
+                    PackPassword& password) {
+  if (frame.progress() && ui::ProgressOpen(1, 1, kTextPacking, archive, base, name) != 0)
+    return ConditionCode(Cls::Cancelled, kBody, 0x01);
+  bool ask = s.encryption != kNoEncryption && (frame.flags() & frame::CallFrame::kFlagAskPassword);
+  if (StatusCode code = password.Take(password_argument, ask, ConditionCode(Cls::Cancelled, kBody, 0x02)))
+    return code;
+  if (s.encryption != kNoEncryption) frame::GatherEntropy();
+  return kOk;
+}
+
+// Names below base + prefix ("/"-ended), each folder before its contents; false when a
+// name reaches 1024 units or memory runs out.
+bool AddFolder(const char16_t* base, const std::u16string& prefix, frame::NameBuffer& names,
+               uint32_t& count) {
+  std::u16string folder = std::u16string(base) + prefix;
+  if (folder.size() + 1 >= platform::kWidePathUnits) return false;
+  platform::DirSearch search;
+  platform::FindData found;
+  if (!search.First((folder + u'*').c_str(), found)) return true;  // empty or unreadable
+  do {
+    std::u16string name = prefix + found.name.c_str();
+    if (name.size() + 1 >= platform::kWidePathUnits || !names.Append(name.c_str(), name.size())) return false;
+    ++count;
+    if ((found.attributes & platform::kAttrDirectory) && !AddFolder(base, name + u'/', names, count))
+      return false;
+  } while (search.Next(found));
+  return true;
+}
+
+StatusCode CollectNames(const char16_t* base, const char16_t* pattern, frame::NameBuffer& names,
+                        uint32_t& count) {
+  // A folder given with a final separator is searched as the folder itself.
+  std::u16string search = std::u16string(base) + pattern;
+  while (!search.empty() && search.back() == u'/') search.pop_back();
+  platform::DirSearch finder;
+  platform::FindData found;
+  if (!finder.First(search.c_str(), found)) return SystemCode(SysCall::FindFirstFile, kBody, 0x00);
+  do {
+    size_t length = found.name.length();
+    if (length + 1 >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, kBody, 0x01);
+    if (!names.Append(found.name.c_str(), length)) return ConditionCode(Cls::NoMemoryGrow, kBody, 0x01);
+    ++count;
+    if ((found.attributes & platform::kAttrDirectory) &&
+        !AddFolder(base, std::u16string(found.name.c_str()) + u'/', names, count))
+      return ConditionCode(Cls::NothingToDo, kBody, 0x01);
+  } while (finder.Next(found));
+  return kOk;
+}
+
+}  // namespace
+
+StatusCode zip_pack1(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    WipedOnExit<ZipEntryInfo> entry_holder;
+    WipedOnExit<ZipArchiveState> state_holder;
+    ZipEntryInfo& entry = entry_holder.value;
+    ZipArchiveState& state = state_holder.value;
+    PackPassword pass;
+    PackSettings s;
+    if (StatusCode code = ReadOptions(options, s)) return code;
+    WidePath archive_path, source_path, base, name;
+    if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
+    if (StatusCode code = frame::ToWidePath(source, source_path)) return code;
+    if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, name)) return code;
+    if (StatusCode code =
+            OpenCall(frame, s, password, archive_path.c_str(), base.c_str(), name.c_str(), pass))
+      return code;
+
+    std::u16string full = std::u16string(base.c_str()) + name.c_str();
+    platform::FileInfo found;
+    if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+    if (found.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
+    entry.name = name;
+    SetUpEntry(s, found, entry);
+    state.cd_flags = s.cd_flags;
+    state.hash_algorithm = kHashCrc32;
+
+    MemberWriter w;
+    DirectoryBlock block;
+    std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kPackBlock]);
+    if (!header || !w.Allocate() || !block.Reserve(kPackBlock)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+    w.flags = frame.flags();
+    w.password = &pass;
+    if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
+    size_t local_length = 0;
+    if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x01))
+      return code;
+    if (entry.uncompressed_size != 0)
+      if (StatusCode code = PackMember(w, full.c_str(), entry)) return code;
+
+    size_t length = WriteCentralHeader(header.get(), 0, entry, state);
+    if (!block.Append(header.get(), length)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x01);
+    state.cd_offset = local_length + entry.compressed_size;
+    state.entry_count = 1;
+    if (StatusCode code =
+            FinishArchive(w, s, block, entry, state, 0x02, 0x04, ConditionCode(Cls::NoMemory, 0, 0x02),
+                          ConditionCode(Cls::NoMemoryGrow, 0, 0x02)))
+      return code;
+    if (NeedsRewrite(entry))
+      if (StatusCode code =
+              RewriteHeader(w, state.cd_flags, entry, 0, local_length, header.get(), 0x00, 0x03))
+        return code;
+    return w.archive.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, 0x00);
+  });
+}
+
+StatusCode zip_pack2(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    WipedOnExit<ZipEntryInfo> entry_holder;
+    WipedOnExit<ZipArchiveState> state_holder;
+    ZipEntryInfo& entry = entry_holder.value;
+    ZipArchiveState& state = state_holder.value;
+    PackPassword pass;
+    frame::NameBuffer names;
+    if (!names.Reserve(frame::NameBuffer::kGrowUnits)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+    PackSettings s;
+    if (StatusCode code = ReadOptions(options, s)) return code;
+    WidePath archive_path, source_path, base, pattern;
+    if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
+    if (StatusCode code = frame::ToWidePath(source, source_path)) return code;
+    uint32_t count = 0;
+    const bool list_mode = options[14] != 0;
+    if (list_mode) {
+      if (StatusCode code = frame::ReadListFile(source_path.c_str(), base, count, names)) return code;
+    } else if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) {
+      return code;
+    }
+    if (StatusCode code = OpenCall(frame, s, password, archive_path.c_str(), base.c_str(), nullptr, pass))
+      return code;
+    if (!list_mode)
+      if (StatusCode code = CollectNames(base.c_str(), pattern.c_str(), names, count)) return code;
+    if (count == 0) return ConditionCode(Cls::NothingToDo, 0, 0x02);
+    state.cd_flags = s.cd_flags;
+    state.hash_algorithm = kHashCrc32;
+
+    MemberWriter w;
+    std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kPackBlock]);
+    if (!header || !w.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x04);
+    w.flags = frame.flags();
+    w.password = &pass;
+    if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
+    DirectoryBlock block;
+    if (!block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, 0, 0x02);
+    platform::File& file = w.archive.file();
+
+    uint64_t offset = 0;
+    const char16_t* name = names.data();
+    for (uint32_t index = 1; index <= count; ++index, name += platform::Utf16Length(name) + 1) {
+      if (frame.progress() && ui::ProgressOpen(index, count, kTextPacking, nullptr, nullptr, name) != 0)
+        return ConditionCode(Cls::Cancelled, 0, 0x03);
+      std::u16string full = std::u16string(base.c_str()) + name;
+      if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
+      platform::FileInfo found;
+      if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+      entry = ZipEntryInfo{};
+      std::u16string stored = name;
+      if (found.attributes & platform::kAttrDirectory) {
+        while (!stored.empty() && stored.back() == u'/') stored.pop_back();
+        stored += u'/';
+      }
+      if (!Assign(entry.name, stored)) return ConditionCode(Cls::NameLength, 0, 0x02);
+      SetUpEntry(s, found, entry);
+
+      size_t local_length = 0;
+      if (found.attributes & platform::kAttrDirectory) {
+        if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x01))
+          return code;
+      } else if (entry.uncompressed_size == 0) {
+        if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x02))
+          return code;
+      } else {
+        if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x03))
+          return code;
+        if (StatusCode code = PackMember(w, full.c_str(), entry)) return code;
+        if (NeedsRewrite(entry)) {
+          if (StatusCode code =
+                  RewriteHeader(w, state.cd_flags, entry, offset, local_length, header.get(), 0x01, 0x04))
+            return code;
+          if (!file.Seek(0, platform::SeekFrom::End)) return SystemCode(SysCall::SetFilePointer, 0, 0x02);
+        }
+      }
+      size_t length = WriteCentralHeader(header.get(), offset, entry, state);
+      if (!block.Append(header.get(), length)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x02);
+      offset += local_length + entry.compressed_size;
+    }
+
+    state.entry_count = count;
+    state.cd_offset = offset;
+    if (StatusCode code =
+            FinishArchive(w, s, block, entry, state, 0x05, 0x07, ConditionCode(Cls::NoMemory, 0, 0x03),
+                          ConditionCode(Cls::NoMemoryGrow, 0, 0x04)))
+      return code;
+    return w.archive.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, 0x00);
+  });
+}
+
+}  // namespace tx::zip

@@ -1,0 +1,77 @@
+// Creating ZIP archives: one file, or the files and folders a wildcard path or a list file
+// names. Members are stored, deflated or compressed with BZip2, optionally under WinZip
+// AES; the central directory may be compressed as a whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "frame/output_file.h"
+#include "frame/status.h"
+#include "zip/zip_compress.h"
+#include "zip/zip_records.h"
+
+namespace tx::zip {
+
+namespace place {
+inline constexpr uint8_t kPackMember = 0x18;
+}  // namespace place
+
+// Option words: [0] demand encryption, [1] flags (bit 0 progress, bit 2 ask for the
+// password), [2] method, [3] level 1-9, [4] central-directory flags, [5] encryption kind,
+// [6] key length, [7] IV length, [8] validation data length, [9] strong-encryption flags,
+// [10] signing flags, [11] signing digest, [12] NTFS times, [13] UTF-8 names; zip_pack2
+// also [14]: the source is a list file.
+StatusCode zip_pack1(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options);
+StatusCode zip_pack2(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options);
+
+inline constexpr size_t kPackBlock = 65536;
+inline constexpr size_t kMaxPassword = 250;
+
+// A password of at most 250 bytes, wiped when it goes.
+class PackPassword {
+ public:
+  PackPassword() = default;
+  ~PackPassword();
+  PackPassword(const PackPassword&) = delete;
+  PackPassword& operator=(const PackPassword&) = delete;
+
+  // The argument cut to 250 bytes; when it is empty and `ask` is set, the password prompt
+  // (a cancelled or unavailable prompt gives `on_cancel`).
+  StatusCode Take(const char* argument, bool ask, StatusCode on_cancel);
+  const uint8_t* data() const { return bytes_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t bytes_[kMaxPassword + 1] = {};
+  size_t size_ = 0;
+};
+
+// What writing members needs for a whole call: the archive, two data blocks, the coder.
+struct MemberWriter {
+  frame::OutputFile archive;
+  std::unique_ptr<uint8_t[]> input, output;
+  MemberCompressor coder;
+  uint32_t flags = 0;  // the interface flags; bit 0 reports progress
+  const PackPassword* password = nullptr;
+
+  // False when the blocks cannot be had.
+  bool Allocate();
+};
+
+// Writes the data of one member (the local header is already written): encryption
+// prologue, compressed and encrypted content, authentication code. Fills the CRC-32 and
+// the compressed size of `entry`. Codes of place 0x18.
+StatusCode PackMember(MemberWriter& writer, const char16_t* source, ZipEntryInfo& entry);
+
+// Digests the central-directory block (state.cd_original_size bytes) into the state and,
+// as the state's flags say, compresses it with `cipher`'s method and level; the stored
+// block replaces the original in `block` and its size goes to state.cd_size. `out` and
+// `block` both hold `capacity` bytes.
+StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
+                                   ZipArchiveState& state);
+
+}  // namespace tx::zip

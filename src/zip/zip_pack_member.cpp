@@ -1,0 +1,181 @@
+// The member packer and the central-directory processor.
+#include <cstring>
+#include <new>
+
+#include "crypto/crc.h"
+#include "crypto/hash.h"
+#include "frame/random.h"
+#include "platform/file.h"
+#include "platform/system.h"
+#include "ui/progress.h"
+#include "ui/prompts.h"
+#include "zip/zip_aes.h"
+#include "zip/zip_pack.h"
+
+namespace tx::zip {
+
+namespace {
+
+using platform::SysCall;
+constexpr uint8_t kPlace = place::kPackMember;
+
+// Occurrences of the member packer's codes by method: Store, Deflate, BZip2.
+uint8_t MethodSite(uint32_t method) { return method == kDeflate ? 0x10 : method == kBzip2 ? 0x20 : 0x00; }
+
+bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
+
+// Encrypts (AES kinds) and writes one piece of member data, counting it.
+class DataSink {
+ public:
+  DataSink(platform::File& archive, ZipEntryInfo& entry, ZipAesContext* aes)
+      : archive_(archive), entry_(entry), aes_(aes) {}
+
+  StatusCode Put(uint8_t* data, size_t size, uint8_t occurrence) {
+    if (size == 0) return kOk;
+    if (aes_ != nullptr) ZipAesEncrypt(data, size, *aes_);
+    if (!archive_.Write(data, size)) return SystemCode(SysCall::WriteFile, kPlace, occurrence);
+    entry_.compressed_size += size;
+    return kOk;
+  }
+
+ private:
+  platform::File& archive_;
+  ZipEntryInfo& entry_;
+  ZipAesContext* aes_;
+};
+
+// Runs the coder over its input (or to the end with `finish`), writing every full output
+// block; a partial block stays in `out` for later.
+StatusCode Drain(MemberCompressor& coder, uint8_t* out, size_t& used, bool finish, DataSink& sink,
+                 uint8_t site) {
+  for (;;) {
+    MemberCompressor::Step step = coder.Run(out, kPackBlock, used, finish);
+    if (step == MemberCompressor::Step::Failed)
+      return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + (finish ? 0x12 : 0x11)));
+    if (step == MemberCompressor::Step::OutputFull) {
+      if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + (finish ? 0x06 : 0x04))))
+        return code;
+      used = 0;
+      continue;
+    }
+    return kOk;  // NeedInput, or Done when finishing
+  }
+}
+
+}  // namespace
+
+PackPassword::~PackPassword() { platform::WipeMemory(bytes_, sizeof bytes_); }
+
+StatusCode PackPassword::Take(const char* argument, bool ask, StatusCode on_cancel) {
+  platform::WipeMemory(bytes_, sizeof bytes_);
+  size_ = 0;
+  if (argument != nullptr && *argument != 0) {
+    size_ = std::strlen(argument);
+    if (size_ > kMaxPassword) size_ = kMaxPassword;
+    std::memcpy(bytes_, argument, size_);
+    return kOk;
+  }
+  if (!ask) return kOk;
+  if (ui::PasswordPrompt(reinterpret_cast<char*>(bytes_)) != 1) return on_cancel;
+  size_ = std::strlen(reinterpret_cast<char*>(bytes_));
+  return kOk;
+}
+
+bool MemberWriter::Allocate() {
+  input.reset(new (std::nothrow) uint8_t[kPackBlock]);
+  output.reset(new (std::nothrow) uint8_t[kPackBlock]);
+  return input && output;
+}
+
+StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& entry) {
+  platform::File source;
+  if (!source.Open(path, platform::Access::Read, platform::Disposition::OpenExisting, true))
+    return SystemCode(SysCall::CreateFile, kPlace, 0x01);
+  platform::File& archive = writer.archive.file();
+  entry.compressed_size = 0;
+
+  ZipAesContext aes;
+  const bool encrypted = IsAes(entry.encryption);
+  if (encrypted) {
+    size_t salt = entry.key_length / 2;
+    uint8_t prologue[16 + kAesVerifierSize];
+    frame::RandomBytes(prologue, salt);
+    if (!ZipAesSetup(entry.key_length, writer.password->data(), writer.password->size(), prologue,
+                     prologue + salt, aes))
+      return ConditionCode(Cls::NoMemory, kPlace, 0x02);
+    if (!archive.Write(prologue, salt + kAesVerifierSize))
+      return SystemCode(SysCall::WriteFile, kPlace, 0x02);
+    entry.compressed_size += salt + kAesVerifierSize + kAesCodeSize;
+  }
+
+  const uint8_t site = MethodSite(entry.method);
+  const bool store = entry.method == kStore;
+  if (!store && !writer.coder.Begin(entry.method, entry.level))
+    return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
+
+  DataSink sink(archive, entry, encrypted ? &aes : nullptr);
+  const bool crc = entry.encryption != kAe2;  // AE-2 stores no CRC, so none is computed
+  uint32_t reg = 0xFFFFFFFFu;
+  uint8_t* in = writer.input.get();
+  uint8_t* out = writer.output.get();
+  size_t used = 0;
+  const uint64_t size = entry.uncompressed_size;
+  for (uint64_t remaining = size; remaining > 0;) {
+    size_t n = remaining < kPackBlock ? static_cast<size_t>(remaining) : kPackBlock;
+    if (!source.Read(in, n)) return SystemCode(SysCall::ReadFile, kPlace, 0x01);
+    remaining -= n;
+    if ((writer.flags & 1) && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / size)) != 0)
+      return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+    if (crc) reg = crypto::Crc32Update(reg, in, n);
+    if (store) {
+      if (StatusCode code = sink.Put(in, n, 0x04)) return code;
+      continue;
+    }
+    writer.coder.SetInput(in, n);
+    if (StatusCode code = Drain(writer.coder, out, used, false, sink, site)) return code;
+  }
+  if (!store) {
+    if (StatusCode code = Drain(writer.coder, out, used, true, sink, site)) return code;
+    if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + 0x05))) return code;
+    if (!writer.coder.End()) return ConditionCode(Cls::CoderEnd, kPlace, static_cast<uint8_t>(site + 0x11));
+  }
+  if (encrypted) {
+    uint8_t code[kAesCodeSize];
+    ZipAesFinish(code, aes);
+    if (!archive.Write(code, sizeof code)) return SystemCode(SysCall::WriteFile, kPlace, 0x06);
+  }
+  entry.crc32 = crc ? ~reg : 0;
+  return kOk;
+}
+
+StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
+                                   ZipArchiveState& state) {
+  // Room kept for the decryption header of an encrypted directory.
+  constexpr size_t kHeaderRoom = 310;
+  const size_t size = state.cd_original_size;
+  std::memset(state.hash, 0, sizeof state.hash);
+  switch (state.hash_algorithm) {
+    case kHashMd5:
+      if (!crypto::Md5Digest(block, size, state.hash)) return ConditionCode(Cls::NoMemory, kPlace, 0x31);
+      break;
+    case kHashSha1:
+      if (!crypto::Sha1Digest(block, size, state.hash)) return ConditionCode(Cls::NoMemory, kPlace, 0x31);
+      break;
+    default: {
+      uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, block, size);
+      for (int i = 0; i < 4; ++i) state.hash[i] = static_cast<uint8_t>(crc >> (8 * i));
+    }
+  }
+  size_t stored = size;
+  if (state.cd_flags & 1) {
+    if (capacity < kHeaderRoom) return ConditionCode(Cls::CoderFailed, 0x1e, 0x11);
+    if (StatusCode code =
+            CompressBuffer(cipher.method, cipher.level, block, size, out, stored, capacity - kHeaderRoom))
+      return code;
+    std::memcpy(block, out, stored);
+  }
+  state.cd_size = static_cast<uint32_t>(stored);
+  return kOk;
+}
+
+}  // namespace tx::zip

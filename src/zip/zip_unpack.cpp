@@ -1,0 +1,332 @@
+#include "zip/zip_unpack.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "crypto/crc.h"
+#include "crypto/zipcrypto.h"
+#include "frame/call_frame.h"
+#include "frame/entries.h"
+#include "frame/names.h"
+#include "frame/output_file.h"
+#include "frame/paths.h"
+#include "platform/fs.h"
+#include "ui/progress.h"
+#include "ui/prompts.h"
+#include "zip/zip_aes.h"
+#include "zip/zip_decompress.h"
+
+namespace tx::zip {
+
+namespace {
+
+using platform::SysCall;
+using platform::WidePath;
+
+constexpr uint32_t kProgress = frame::CallFrame::kFlagProgress;
+constexpr uint32_t kAskOverwrite = frame::CallFrame::kFlagAskOverwrite;
+constexpr uint32_t kAskPassword = frame::CallFrame::kFlagAskPassword;
+constexpr uint32_t kAskOnError = frame::CallFrame::kFlagAskOnError;
+
+constexpr size_t kTraditionalHeader = 12;
+
+bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
+
+// The classes after which the user may choose to go on with the next member.
+bool CanGoOn(StatusCode code) {
+  switch (ClassOf(code) >> 16) {
+    case 0x31:
+    case 0x33:
+    case 0x41:
+    case 0x42:
+    case 0x44:
+    case 0x51:
+    case 0x59:
+    case 0x61: return true;
+    default: return false;
+  }
+}
+
+// Output folder + member name. The records were validated already; the name is checked
+// again here because this is the one place where it becomes a path on disk.
+StatusCode BuildTarget(const WidePath& directory, const char16_t* name, bool drop_final_slash,
+                       WidePath& target) {
+  if (StatusCode code = frame::CheckName(name, frame::kRefusedEntryName)) return code;
+  size_t dir_length = directory.length(), name_length = platform::Utf16Length(name);
+  if (drop_final_slash && name_length > 0 && name[name_length - 1] == u'/') --name_length;
+  if (dir_length + name_length >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
+  std::memcpy(target.units, directory.units, dir_length * sizeof(char16_t));
+  std::memcpy(target.units + dir_length, name, name_length * sizeof(char16_t));
+  target.units[dir_length + name_length] = 0;
+  return kOk;
+}
+
+bool EndsWithSlash(const char16_t* name) {
+  size_t n = platform::Utf16Length(name);
+  return n > 0 && name[n - 1] == u'/';
+}
+
+// Demanded encryption: a member with data must be encrypted, and strong encryption counts
+// only together with an encrypted directory, which hides the names as well.
+bool FailsDemand(const ZipEntryInfo& entry, const ZipArchiveState& state) {
+  if (entry.compressed_size == 0) return false;
+  if (entry.encryption == kNoEncryption) return true;
+  return entry.encryption >= kStrongUnknown && !(state.cd_flags & 2);
+}
+
+// The frame's common first steps: paths, password, output folder, progress window, and
+// the central directory loaded and decoded.
+struct Session {
+  WidePath archive, directory;
+  ZipPassword password;
+  CentralDirectory cd;
+  Wiped<ZipArchiveState> state;
+  Wiped<ZipEntryInfo> entry;
+  std::unique_ptr<uint8_t[]> input, output;
+};
+
+StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive, const char* directory,
+                       const char* password, DirectoryLimit limit, StatusCode directory_failure) {
+  WidePath directory_argument;
+  if (StatusCode code = frame::ToWidePath(archive, s.archive)) return code;
+  if (directory != nullptr && directory[0] != 0 &&
+      !platform::Utf8ToUtf16(directory, directory_argument.units, platform::kWidePathUnits))
+    return directory_failure;
+  s.password.Set(password);
+  if (StatusCode code =
+          frame::ResolveOutputDirectory(directory_argument.c_str(), s.archive.c_str(), s.directory))
+    return code;
+  if (frame.progress() && ui::ProgressOpen(1, 1, 3003, s.archive.c_str(), s.directory.c_str(), nullptr) != 0)
+    return ConditionCode(Cls::Cancelled, 0, 0x01);
+  if (StatusCode code = OpenCentralDirectory(s.archive.c_str(), limit, s.cd, *s.state)) return code;
+  if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state)) return code;
+  s.input.reset(new (std::nothrow) uint8_t[kDataBlock]);
+  s.output.reset(new (std::nothrow) uint8_t[kDataBlock]);
+  if (s.input == nullptr || s.output == nullptr) return ConditionCode(Cls::NoMemory, 0, 0x03);
+  return kOk;
+}
+
+}  // namespace
+
+StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      !archive.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
+    return SystemCode(SysCall::SetFilePointer, 0, 0x03);
+  uint8_t header[30];
+  if (!archive.Read(header, sizeof header)) return SystemCode(SysCall::ReadFile, place::kLocalHeader, 0x01);
+  size_t skip = 0;
+  if (StatusCode code = ParseLocalHeader(header, skip)) return code;
+  if (!archive.Seek(static_cast<int64_t>(skip), platform::SeekFrom::Current))
+    return SystemCode(SysCall::SetFilePointer, place::kLocalHeader, 0x01);
+  return kOk;
+}
+
+StatusCode UnpackMember(MemberReader& r, const char16_t* target, const ZipEntryInfo& entry,
+                        const ZipArchiveState& state) {
+  constexpr uint8_t kPlace = place::kMemberUnpacker;
+  uint32_t kind = entry.encryption;
+  uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
+
+  // Strong encryption needs the certificate and key support of a later stage.
+  if (kind >= kStrongUnknown) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
+  if ((IsAes(kind) || kind == kTraditional) && r.password.empty() && (r.flags & kAskPassword)) {
+    r.flags &= ~kAskPassword;
+    if (ui::PasswordPrompt(r.password.buffer()) != 1) return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+  }
+  ZipAesContext aes;
+  crypto::ZipCryptoKeys keys;
+  if (IsAes(kind)) {
+    size_t salt = entry.key_length / 2;
+    if (entry.key_length != 16 && entry.key_length != 24 && entry.key_length != 32)
+      return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
+    if (length < salt + kAesVerifierSize + kAesCodeSize) return SystemCode(SysCall::ReadFile, kPlace, 0x04);
+    uint8_t prologue[16 + kAesVerifierSize], verifier[kAesVerifierSize];
+    if (!r.archive.Read(prologue, salt + kAesVerifierSize))
+      return SystemCode(SysCall::ReadFile, kPlace, 0x04);
+    if (!ZipAesSetup(entry.key_length, reinterpret_cast<const uint8_t*>(r.password.c_str()),
+                     r.password.size(), prologue, verifier, aes))
+      return ConditionCode(Cls::NoMemory, kPlace, 0x01);
+    if (std::memcmp(verifier, prologue + salt, kAesVerifierSize) != 0)
+      return ConditionCode(Cls::PasswordWrong, kPlace, 0x01);
+    length -= salt + kAesVerifierSize + kAesCodeSize;
+  } else if (kind == kTraditional) {
+    uint8_t header[kTraditionalHeader];
+    if (length < kTraditionalHeader || !r.archive.Read(header, sizeof header))
+      return SystemCode(SysCall::ReadFile, kPlace, 0x05);
+    crypto::ZipCryptoInitKeys(r.password.c_str(), keys);
+    crypto::ZipCryptoDecrypt(header, sizeof header, keys);
+    // The check byte is the CRC's high byte, or, for writers that did not know the CRC
+    // yet, the last two bytes hold the DOS time.
+    bool crc_check = header[11] == (entry.crc32 >> 24);
+    bool time_check = (header[10] | header[11] << 8) == entry.dos_time;
+    if (!crc_check && !time_check) return ConditionCode(Cls::PasswordWrong, kPlace, 0x02);
+    length -= kTraditionalHeader;
+  }
+  if (entry.signature_length > 0) {
+    if (StatusCode code = VerifySignature(entry.signature, entry.signature_length, state)) return code;
+  }
+
+  StreamDecoder decoder;
+  if (StatusCode code = decoder.Init(entry.method, kPlace)) return code;
+  frame::OutputFile out;
+  if (!out.Create(target)) {
+    if (StatusCode code = frame::MakeParentDirectories(target)) return code;
+    if (!out.Create(target)) return SystemCode(SysCall::CreateFile, kPlace, 0x01);
+  }
+
+  const bool check_crc = kind != kAe2;
+  uint32_t crc = 0xFFFFFFFFu;
+  auto write = [&](bool finishing) -> StatusCode {
+    for (;;) {
+      const uint8_t* piece;
+      size_t size;
+      if (StatusCode code = decoder.Next(r.output, kDataBlock, piece, size, finishing)) return code;
+      if (size == 0) return kOk;
+      if (check_crc) crc = crypto::Crc32Update(crc, piece, size);
+      if (!out.file().Write(piece, size))
+        return SystemCode(SysCall::WriteFile, kPlace,
+                          static_cast<uint8_t>(decoder.base() + (finishing ? 2 : 1)));
+    }
+  };
+  for (uint64_t remaining = length; remaining > 0;) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(kDataBlock, remaining));
+    if (!r.archive.Read(r.input, n)) return SystemCode(SysCall::ReadFile, kPlace, 0x06);
+    remaining -= n;
+    if ((r.flags & kProgress) && ui::ProgressUpdate(static_cast<uint32_t>(
+                                     100 - static_cast<unsigned __int128>(remaining) * 100 / length)) != 0)
+      return ConditionCode(Cls::Cancelled, kPlace, 0x02);
+    if (IsAes(kind))
+      ZipAesDecrypt(r.input, n, aes);
+    else if (kind == kTraditional)
+      crypto::ZipCryptoDecrypt(r.input, n, keys);
+    decoder.Feed(r.input, n);
+    if (StatusCode code = write(false)) return code;
+  }
+  if (!decoder.ended()) {
+    if (StatusCode code = write(true)) return code;
+  }
+  if (StatusCode code = decoder.End()) return code;
+
+  if (IsAes(kind)) {
+    uint8_t stored[kAesCodeSize], computed[kAesCodeSize];
+    if (!r.archive.Read(stored, sizeof stored)) return SystemCode(SysCall::ReadFile, kPlace, 0x07);
+    ZipAesFinish(computed, aes);
+    if (std::memcmp(stored, computed, kAesCodeSize) != 0) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
+  }
+  if (check_crc && ~crc != entry.crc32) return ConditionCode(Cls::ChecksumWrong, kPlace, 0x01);
+
+  // Only the last-write time can be set here; a creation time from the NTFS field is kept
+  // in the archive alone.
+  if (!out.file().SetWriteTime(entry.modification))
+    return SystemCode(SysCall::SetFileTime, kPlace, entry.ntfs_times ? 0x01 : 0x02);
+  if (!out.Commit()) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
+  platform::SetAttributes(target, entry.attributes);
+  return kOk;
+}
+
+StatusCode zip_unpack1(void* parent, const char* archive, const char* directory, const char* password,
+                       const uint32_t* options) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    uint32_t flags = frame.flags();
+    Session s;
+    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kSingleMember,
+                                      SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
+      return code;
+    ZipArchiveState& state = *s.state;
+    if (state.entry_count == 0) return kOk;
+    ZipEntryInfo& entry = *s.entry;
+    uint64_t offset = 0;
+    size_t record_length = 0;
+    if (StatusCode code =
+            ReadCentralRecord(s.cd.block.get(), s.cd.length, offset, true, record_length, entry, state))
+      return code;
+    if (state.cd_signature_length > 0) {
+      if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state))
+        return code;
+    }
+    if (StatusCode code = SkipLocalHeader(s.cd.file, offset)) return code;
+    if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
+    if (EndsWithSlash(entry.name.c_str())) return ConditionCode(Cls::NoDirectory, 0, 0x00);
+    WidePath target;
+    if (StatusCode code = BuildTarget(s.directory, entry.name.c_str(), false, target)) return code;
+    if (frame.progress() && ui::ProgressOpen(1, 1, 0, nullptr, nullptr, entry.name.c_str()) != 0)
+      return ConditionCode(Cls::Cancelled, 0, 0x04);
+    if (flags & kAskOverwrite) {
+      int answer = ui::OverwritePrompt(target.c_str(), entry.modification);
+      if (answer == 2 || answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x05);
+    }
+    MemberReader reader{s.cd.file, flags, s.password, s.input.get(), s.output.get()};
+    return UnpackMember(reader, target.c_str(), entry, state);
+  });
+}
+
+StatusCode zip_unpack2(void* parent, const char* archive, const char* directory, const char* filter,
+                       const char* password, const uint32_t* options) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    uint32_t flags = frame.flags();
+    const bool ask_on_error = flags & kAskOnError;
+    Session s;
+    WidePath pattern;
+    if (filter != nullptr && filter[0] != 0 &&
+        !platform::Utf8ToUtf16(filter, pattern.units, platform::kWidePathUnits))
+      return SystemCode(SysCall::MultiByteToWide, 0, 0x00);
+    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kWhole,
+                                      SystemCode(SysCall::MultiByteToWide, 0, 0x02)))
+      return code;
+    ZipArchiveState& state = *s.state;
+    ZipEntryInfo& entry = *s.entry;
+    MemberReader reader{s.cd.file, flags, s.password, s.input.get(), s.output.get()};
+    size_t position = 0;
+    for (uint32_t index = 1; position < s.cd.length; ++index) {
+      entry = ZipEntryInfo{};
+      uint64_t offset = 0;
+      size_t record_length = 0;
+      if (StatusCode code = ReadCentralRecord(s.cd.block.get() + position, s.cd.length - position, offset,
+                                              true, record_length, entry, state))
+        return code;
+      position += record_length;
+      if (index == 1 && state.cd_signature_length > 0) {
+        if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state)) {
+          if (!ask_on_error ||
+              ui::ErrorNotice(s.archive.c_str(), ConditionCode(Cls::SignatureWrong, 0, 0)) != 1)
+            return code;
+        }
+      }
+      if (StatusCode code = SkipLocalHeader(s.cd.file, offset)) return code;
+      WidePath target;
+      if (StatusCode code = BuildTarget(s.directory, entry.name.c_str(), true, target)) return code;
+      if (!frame::MatchPattern(pattern.c_str(), entry.name.c_str())) continue;
+
+      if (frame.progress() &&
+          ui::ProgressOpen(index, state.entry_count, 0, nullptr, nullptr, entry.name.c_str()) != 0)
+        return ConditionCode(Cls::Cancelled, 0, 0x03);
+      if (flags & kAskOverwrite) {
+        platform::FileInfo existing;
+        if (platform::GetFileInfo(target.c_str(), existing) &&
+            !(existing.attributes & platform::kAttrDirectory)) {
+          int answer = ui::OverwritePrompt(target.c_str(), entry.modification);
+          if (answer == 2) continue;
+          if (answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x04);
+          if (answer == 5) flags &= ~kAskOverwrite;
+        }
+      }
+      if (EndsWithSlash(entry.name.c_str())) {
+        if (StatusCode code = frame::MakeDirectoryEntry(target.c_str(), entry.attributes, entry.creation,
+                                                        entry.modification))
+          return code;
+        continue;
+      }
+      if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
+      StatusCode code = UnpackMember(reader, target.c_str(), entry, state);
+      if (code != kOk && !(ask_on_error && CanGoOn(code) && ui::ErrorNotice(target.c_str(), code) == 1))
+        return code;
+    }
+    return kOk;
+  });
+}
+
+}  // namespace tx::zip
