@@ -15,10 +15,10 @@ if [ -n "${1:-}" ]; then
   cp "$1" "$work/big/data.bin"
 else
   find /usr/lib /usr/share /usr/include -type f -size +1k 2>/dev/null | sort |
-    xargs cat 2>/dev/null | head -c 209715200 > "$work/big/data.bin" || true
+    xargs cat 2>/dev/null | head -c 209715200 > "$work/big/data.bin" || [ -s "$work/big/data.bin" ]
 fi
 # About 1500 source files with their folders.
-(cd /usr/include && find . -name '*.h' -type f | sort | head -1500 | xargs cp --parents -p -t "$work/tree")
+(cd /usr/include && find . -name '*.h' -type f | sort | awk 'NR <= 1500' | xargs cp --parents -p -t "$work/tree")
 cat "$work/big/data.bin" > /dev/null
 
 best() {

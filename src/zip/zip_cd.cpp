@@ -127,6 +127,11 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
     return ConditionCode(Cls::UnknownCipher, kPlace, 0x05);
   }
   if (state.cd_flags & 1) {
+    // Central-directory records do not compress beyond a few thousand to one (Deflate
+    // cannot pass about a thousand): a larger claim cannot be produced, and believing it
+    // would let an archive of a few bytes ask for gigabytes.
+    if (uint64_t{state.cd_original_size} > uint64_t{cd.length} * 4096 + 65536)
+      return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
     if (!Allocate(cd.decoded, state.cd_original_size)) return ConditionCode(Cls::NoMemory, 0, 0x02);
     if (!DecompressBlock(cd.cipher.method, block, cd.length, cd.decoded.get(), state.cd_original_size))
       return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
