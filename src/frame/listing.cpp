@@ -1,6 +1,10 @@
 #include "frame/listing.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/clock.h"
 
 namespace tx::frame {
 
@@ -12,6 +16,21 @@ StatusCode AppendListing(char* buffer, uint32_t& remaining, const char* text, si
   remaining -= static_cast<uint32_t>(size);
   if (used != nullptr) *used = end + size;
   return kOk;
+}
+
+std::string FormatText(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string ListingTime(platform::FileTime time) {
+  platform::LocalTime t;
+  if (!platform::FileTimeToLocal(time, t)) t = {};
+  return FormatText("%4d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 }  // namespace tx::frame

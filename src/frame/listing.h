@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "frame/status.h"
+#include "platform/types.h"
 
 namespace tx::frame {
 
@@ -14,5 +16,25 @@ namespace tx::frame {
 // given, is the length of the text already in the buffer and is kept up to date, which
 // spares a scan of the whole text per piece.
 StatusCode AppendListing(char* buffer, uint32_t& remaining, const char* text, size_t* used = nullptr);
+
+// A listing being written into the caller's buffer, piece by piece; the buffer starts as
+// an empty text.
+class ListingText {
+ public:
+  ListingText(char* buffer, uint32_t size) : buffer_(buffer), remaining_(size) { buffer_[0] = 0; }
+  StatusCode Add(const char* text) { return AppendListing(buffer_, remaining_, text, &used_); }
+  StatusCode Add(const std::string& text) { return Add(text.c_str()); }
+
+ private:
+  char* buffer_;
+  uint32_t remaining_;
+  size_t used_ = 0;
+};
+
+// printf into a string, for the short pieces of a listing line.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "YYYY-MM-DD hh:mm:ss " in local time, as listing lines begin.
+std::string ListingTime(platform::FileTime time);
 
 }  // namespace tx::frame

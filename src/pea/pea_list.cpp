@@ -1,7 +1,6 @@
 #include "pea/pea_list.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -9,7 +8,6 @@
 #include "frame/listing.h"
 #include "pea/pea_open.h"
 #include "pea/pea_unpack.h"
-#include "platform/clock.h"
 #include "ui/progress.h"
 
 namespace tx::pea {
@@ -20,33 +18,7 @@ using platform::SysCall;
 
 constexpr const char* kRule = "---------- -------- ---- ------ ------------ ------------ ------------------------\r\n";
 
-class Listing {
- public:
-  Listing(char* buffer, uint32_t size) : buffer_(buffer), remaining_(size) { buffer_[0] = 0; }
-  StatusCode Add(const char* text) { return frame::AppendListing(buffer_, remaining_, text, &used_); }
-  StatusCode Add(const std::string& text) { return Add(text.c_str()); }
 
- private:
-  char* buffer_;
-  uint32_t remaining_;
-  size_t used_ = 0;
-};
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
-std::string TimeText(platform::FileTime time) {
-  platform::LocalTime t;
-  if (!platform::FileTimeToLocal(time, t)) t = {};
-  return Format("%4d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
 
 std::string Attributes(uint32_t attributes) {
   std::string field = "     ";
@@ -90,11 +62,11 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
     BlockInflater inflater;
     PeaObjectReader r{reader.file, reader.info, reader.levels, data.get(), nullptr, inflater, flags};
 
-    Listing text(output, output_size);
+    frame::ListingText text(output, output_size);
     std::string name;
     if (!platform::Utf16ToUtf8(archive_path.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
     if (StatusCode code = text.Add("Archive : " + name)) return code;
-    if (StatusCode code = text.Add(Format("\r\nSize    : %" PRIu64 "\r\n", reader.size))) return code;
+    if (StatusCode code = text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\n", reader.size))) return code;
     if (StatusCode code = text.Add("\r\n   Date      Time   Attr Method        Size   Packed size  Name\r\n"))
       return code;
 
@@ -122,9 +94,9 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
       if (index % 10 == 1)
         if (StatusCode add = text.Add(kRule)) return add;
       if (!platform::Utf16ToUtf8(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
-      std::string sizes = entry.IsFolder() ? Format("             %13" PRIu64 " ", packed)
-                                           : Format("%13" PRIu64 "%13" PRIu64 " ", entry.size, packed);
-      std::string line = TimeText(entry.last_write) + Attributes(entry.attributes) +
+      std::string sizes = entry.IsFolder() ? frame::FormatText("             %13" PRIu64 " ", packed)
+                                           : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.size, packed);
+      std::string line = frame::ListingTime(entry.last_write) + Attributes(entry.attributes) +
                          Method(entry, reader.info.compression) + sizes + name + "\r\n";
       if (StatusCode add = text.Add(line)) return add;
       ++objects;
@@ -140,7 +112,7 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
     const PeaArchiveInfo& info = reader.info;
     for (const std::string& piece :
          {std::string(kRule),
-          Format(" %7lu files %7lu folders %13" PRIu64 "%13" PRIu64 "\r\n\r\n",
+          frame::FormatText(" %7lu files %7lu folders %13" PRIu64 "%13" PRIu64 "\r\n\r\n",
                  static_cast<unsigned long>(objects - folders), static_cast<unsigned long>(folders), total_size,
                  total_packed),
           CheckLine("Volume  : ", 1, info.volume_algorithm, reader.volume_ok),

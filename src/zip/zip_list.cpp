@@ -1,13 +1,11 @@
 #include "zip/zip_list.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "frame/call_frame.h"
 #include "frame/listing.h"
-#include "platform/clock.h"
 #include "ui/prompts.h"
 #include "zip/zip_cd.h"
 
@@ -23,27 +21,6 @@ constexpr const char* kRule =
     "---------- -------- ---- ------- ------------ -------- ------------ ------------ "
     "------------------------\r\n";
 
-class Listing {
- public:
-  Listing(char* buffer, uint32_t size) : buffer_(buffer), remaining_(size) { buffer_[0] = 0; }
-  StatusCode Add(const char* text) { return frame::AppendListing(buffer_, remaining_, text, &used_); }
-  StatusCode Add(const std::string& text) { return Add(text.c_str()); }
-
- private:
-  char* buffer_;
-  uint32_t remaining_;
-  size_t used_ = 0;
-};
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // Left-aligned in exactly `width` characters.
 std::string Column(std::string text, size_t width) {
@@ -51,11 +28,6 @@ std::string Column(std::string text, size_t width) {
   return text;
 }
 
-std::string TimeText(platform::FileTime time) {
-  platform::LocalTime t;
-  if (!platform::FileTimeToLocal(time, t)) t = {};
-  return Format("%4d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
 
 std::string Attributes(uint32_t attributes) {
   std::string field = "     ";
@@ -141,7 +113,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
   if (output == nullptr || output_size == 0) return kOk;
   uint32_t flags = options != nullptr ? options[0] & frame::CallFrame::kFlagAskOnError : 0;
   return frame::RunExport(parent, flags, [&](frame::CallFrame&) -> StatusCode {
-    Listing text(output, output_size);
+    frame::ListingText text(output, output_size);
     platform::WidePath archive_path;
     if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
     // Needed only to decrypt a central directory, which a later stage will do.
@@ -159,7 +131,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     if (!platform::Utf16ToUtf8(archive_path.c_str(), name))
       return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
     if (StatusCode code = text.Add("Archive : " + name)) return code;
-    if (StatusCode code = text.Add(Format("\r\nSize    : %" PRIu64 "\r\nContent : %lu", cd.file_size,
+    if (StatusCode code = text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\nContent : %lu", cd.file_size,
                                           static_cast<unsigned long>(state.entry_count))))
       return code;
     bool signed_directory = state.cd_signature_length > 0;
@@ -202,17 +174,17 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
       size_t name_length = platform::Utf16Length(entry.name.c_str());
       bool folder = name_length > 0 && entry.name.units[name_length - 1] == u'/';
       bool empty = !folder && entry.uncompressed_size == 0;
-      std::string line = TimeText(entry.modification) + Attributes(entry.attributes) +
+      std::string line = frame::ListingTime(entry.modification) + Attributes(entry.attributes) +
                          Column(folder  ? "Folder"
                                 : empty ? "Empty"
                                         : MethodName(entry.method),
                                 8) +
                          Column(Encryption(entry), 13);
       line += !folder && !empty && entry.encryption != kAe2
-                  ? Format("%08lX", static_cast<unsigned long>(entry.crc32))
+                  ? frame::FormatText("%08lX", static_cast<unsigned long>(entry.crc32))
                   : std::string(8, ' ');
-      line += folder ? Format("             %13" PRIu64 " ", entry.compressed_size)
-                     : Format("%13" PRIu64 "%13" PRIu64 " ", entry.uncompressed_size, entry.compressed_size);
+      line += folder ? frame::FormatText("             %13" PRIu64 " ", entry.compressed_size)
+                     : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.uncompressed_size, entry.compressed_size);
       if (!platform::Utf16ToUtf8(entry.name.c_str(), name))
         return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
       if (StatusCode code = text.Add(line + name + "\r\n")) return code;
@@ -224,7 +196,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     }
     if (StatusCode code = text.Add(kRule)) return code;
     if (StatusCode code =
-            text.Add(Format("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64 "\r\n",
+            text.Add(frame::FormatText("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64 "\r\n",
                             static_cast<unsigned long>(files), static_cast<unsigned long>(empties),
                             static_cast<unsigned long>(folders), total_size, total_packed)))
       return code;
