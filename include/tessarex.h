@@ -140,7 +140,9 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
  *   [9] strong-encryption flags            [10] signing    [11] signing digest
  *   [12] store NTFS times                  [13] UTF-8 names
  *   [14] zip_pack2 only: `source` is a list file
- * Strong encryption (11, 12) and signing are not available yet: 0x00020005, 0x0002000A.
+ * Strong encryption (11, 12) and signing are not available yet: 0x00020005, 0x0002000A;
+ * reading refuses strong-encrypted members and central directories (class 0x44) and
+ * signatures it cannot check yet (0x00445201).
  *
  * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects.
  * Options: [0] encryption required, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and for
