@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "tessarex.h"
 
@@ -14,24 +15,12 @@ namespace tx::cli {
 
 namespace {
 
-struct Named {
-  const char* name;
-  uint32_t value;
-};
-
 constexpr Named kChecks[] = {{"none", 0},    {"adler32", 1},   {"crc32", 2},   {"crc64", 3},
                              {"md5", 16},    {"ripemd160", 17}, {"sha1", 18},  {"sha256", 19},
                              {"sha512", 20}, {"whirlpool", 21}, {"hmac128", 48}, {"eax128", 49},
                              {"eax256", 65}};
 constexpr Named kCompressions[] = {{"copy", 0}, {"store", 0}, {"fast", 1}, {"normal", 2}, {"better", 3}};
 constexpr Named kTimes[] = {{"dos", 16}, {"unix", 48}};
-
-template <size_t N>
-bool Lookup(const Named (&table)[N], std::string_view name, uint32_t& value) {
-  for (const Named& n : table)
-    if (name == n.name) return value = n.value, true;
-  return false;
-}
 
 struct PeaArgs {
   std::vector<const char*> positional;
@@ -60,64 +49,38 @@ const char* kUsage =
     "  --time unix|dos (unix)  --demand-encryption\n"
     "common: --password P  --key-file F  (or --ask-password before the command)\n";
 
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "tessarex: %s\n", problem);
-  std::fputs(kUsage, stderr);
-  return 2;
-}
+int Usage(const char* problem) { return UsageError(kUsage, problem); }
 
 // Parses the options after the subcommand; false on an unknown or incomplete option.
 bool Parse(int argc, char** argv, PeaArgs& a, std::string& problem) {
-  for (int i = 0; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    auto value = [&](const char*& out) {
-      if (i + 1 >= argc) return problem = std::string(arg) + " needs a value", false;
-      out = argv[++i];
-      return true;
-    };
-    auto named = [&](const auto& table, uint32_t& out) {
-      const char* v;
-      if (!value(v)) return false;
-      if (!Lookup(table, v, out)) return problem = "unknown value " + std::string(v) + " for " + std::string(arg), false;
-      return true;
-    };
+  OptionReader r(argc, argv);
+  while (r.Next()) {
+    std::string_view arg = r.arg();
     bool ok = true;
-    if (arg == "--password") ok = value(a.password);
-    else if (arg == "--key-file") ok = value(a.key_file);
-    else if (arg == "--to") ok = value(a.directory);
-    else if (arg == "--filter") ok = value(a.filter);
-    else if (arg == "--compression") ok = named(kCompressions, a.compression);
-    else if (arg == "--volume-check") ok = named(kChecks, a.volume);
-    else if (arg == "--object-check") ok = named(kChecks, a.object);
-    else if (arg == "--stream-check") ok = named(kChecks, a.stream), a.stream_given = true;
-    else if (arg == "--time") ok = named(kTimes, a.time);
+    if (arg == "--password") ok = r.Value(a.password);
+    else if (arg == "--key-file") ok = r.Value(a.key_file);
+    else if (arg == "--to") ok = r.Value(a.directory);
+    else if (arg == "--filter") ok = r.Value(a.filter);
+    else if (arg == "--compression") ok = r.Choice(kCompressions, a.compression);
+    else if (arg == "--volume-check") ok = r.Choice(kChecks, a.volume);
+    else if (arg == "--object-check") ok = r.Choice(kChecks, a.object);
+    else if (arg == "--stream-check") ok = r.Choice(kChecks, a.stream), a.stream_given = true;
+    else if (arg == "--time") ok = r.Choice(kTimes, a.time);
     else if (arg == "--demand-encryption") a.demand_encryption = true;
     else if (arg == "--list-file") a.list_file = true;
     else if (arg == "--delete") a.remove = true;
-    else if (arg.size() > 1 && arg[0] == '-') return problem = "unknown option " + std::string(arg), false;
-    else a.positional.push_back(argv[i]);
-    if (!ok) return false;
+    else if (r.IsOption()) ok = r.Unknown();
+    else a.positional.push_back(r.current());
+    if (!ok) return problem = r.problem(), false;
   }
   return true;
 }
 
-int Result(const char* what, uint32_t code) {
-  if (code == 0) return 0;
-  ReportFailure(what, code);
-  return 1;
-}
-
 int List(const CommonOptions& common, const PeaArgs& a) {
   uint32_t options[1] = {common.flags};
-  // Grow the buffer until the listing fits.
-  for (uint32_t size = 1 << 16;; size *= 4) {
-    std::vector<char> text(size);
-    uint32_t code = pea_list(nullptr, a.positional[0], a.password, a.key_file, text.data(), size, options);
-    if (code == 0x00280000 && size < (1u << 30)) continue;
-    if (code != 0) return Result(a.positional[0], code);
-    std::fputs(text.data(), stdout);
-    return 0;
-  }
+  return PrintListing(a.positional[0], [&](char* buffer, uint32_t size) {
+    return pea_list(nullptr, a.positional[0], a.password, a.key_file, buffer, size, options);
+  });
 }
 
 }  // namespace
@@ -138,7 +101,7 @@ int PeaCommand(const CommonOptions& common, int argc, char** argv) {
     uint32_t code = command == "pack"
                         ? pea_pack2(nullptr, a.positional[0], a.positional[1], a.password, a.key_file, options)
                         : pea_pack1(nullptr, a.positional[0], a.positional[1], a.password, a.key_file, options);
-    return Result(a.positional[0], code);
+    return Outcome(a.positional[0], code);
   }
   if (command == "unpack" || command == "unpack1") {
     if (!need(1)) return Usage("unpack needs ARCHIVE");
@@ -147,7 +110,7 @@ int PeaCommand(const CommonOptions& common, int argc, char** argv) {
         command == "unpack"
             ? pea_unpack2(nullptr, a.positional[0], a.directory, a.filter, a.password, a.key_file, options)
             : pea_unpack1(nullptr, a.positional[0], a.directory, a.password, a.key_file, options);
-    return Result(a.positional[0], code);
+    return Outcome(a.positional[0], code);
   }
   if (command == "list") {
     if (!need(1)) return Usage("list needs ARCHIVE");
@@ -155,16 +118,15 @@ int PeaCommand(const CommonOptions& common, int argc, char** argv) {
   }
   if (command == "split") {
     if (!need(2)) return Usage("split needs ARCHIVE and SIZE");
-    char* end = nullptr;
-    unsigned long long size = std::strtoull(a.positional[1], &end, 10);
-    if (end == a.positional[1] || *end != 0 || size > 0xFFFFFFFFull) return Usage("SIZE must be a number of bytes");
-    uint32_t options[3] = {flags, a.remove, static_cast<uint32_t>(size)};
-    return Result(a.positional[0], pea_split(nullptr, a.positional[0], a.directory, options));
+    uint32_t size;
+    if (!ParseNumber(a.positional[1], size)) return Usage("SIZE must be a number of bytes");
+    uint32_t options[3] = {flags, a.remove, size};
+    return Outcome(a.positional[0], pea_split(nullptr, a.positional[0], a.directory, options));
   }
   if (command == "join") {
     if (!need(1)) return Usage("join needs VOLUME");
     uint32_t options[2] = {flags, a.remove};
-    return Result(a.positional[0], pea_join(nullptr, a.positional[0], a.directory, options));
+    return Outcome(a.positional[0], pea_join(nullptr, a.positional[0], a.directory, options));
   }
   return Usage(("unknown pea command " + std::string(command)).c_str());
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "tessarex.h"
 
@@ -16,24 +17,12 @@ int ZipCommand(const CommonOptions& common, int argc, char** argv);
 
 namespace {
 
-struct Named {
-  const char* name;
-  uint32_t value;
-};
-
 constexpr Named kMethods[] = {{"store", 0}, {"deflate", 8}, {"bzip2", 12}};
 constexpr Named kEncryptions[] = {{"none", 0}, {"ae1", 1},   {"ae2", 2},
                                   {"auto", 3}, {"3des", 11}, {"aes", 12}};
 constexpr Named kKeyLengths[] = {{"128", 16}, {"192", 24}, {"256", 32}};
 constexpr Named kSignings[] = {{"none", 0}, {"directory", 1}, {"members", 2}, {"both", 3}};
 constexpr Named kDigests[] = {{"md5", 1}, {"sha1", 2}};
-
-template <size_t N>
-bool Lookup(const Named (&table)[N], std::string_view name, uint32_t& value) {
-  for (const Named& n : table)
-    if (name == n.name) return value = n.value, true;
-  return false;
-}
 
 struct ZipArgs {
   std::vector<const char*> positional;
@@ -63,105 +52,44 @@ const char* kUsage =
     "  (3des, aes, --encrypt-directory and --sign are not available yet)\n"
     "common: --password P  (or --ask-password before the command)\n";
 
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "tessarex: %s\n", problem);
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
-bool Number(const char* text, uint32_t& out) {
-  char* end = nullptr;
-  unsigned long value = std::strtoul(text, &end, 10);
-  if (end == text || *end != 0 || value > 0xFFFFFFFFul) return false;
-  out = static_cast<uint32_t>(value);
-  return true;
-}
+int Usage(const char* problem) { return UsageError(kUsage, problem); }
 
 // Parses the options after the subcommand; false on an unknown or incomplete option.
 bool Parse(int argc, char** argv, ZipArgs& a, std::string& problem) {
-  for (int i = 0; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    auto value = [&](const char*& out) {
-      if (i + 1 >= argc) return problem = std::string(arg) + " needs a value", false;
-      out = argv[++i];
-      return true;
-    };
-    auto named = [&](const auto& table, uint32_t& out) {
-      const char* v;
-      if (!value(v)) return false;
-      if (!Lookup(table, v, out))
-        return problem = "unknown value " + std::string(v) + " for " + std::string(arg), false;
-      return true;
-    };
-    auto number = [&](uint32_t& out) {
-      const char* v;
-      if (!value(v)) return false;
-      if (!Number(v, out)) return problem = std::string(arg) + " needs a number", false;
-      return true;
-    };
+  OptionReader r(argc, argv);
+  while (r.Next()) {
+    std::string_view arg = r.arg();
     bool ok = true;
-    if (arg == "--password")
-      ok = value(a.password);
-    else if (arg == "--to")
-      ok = value(a.directory);
-    else if (arg == "--filter")
-      ok = value(a.filter);
-    else if (arg == "--method")
-      ok = named(kMethods, a.method);
-    else if (arg == "--level")
-      ok = number(a.level);
-    else if (arg == "--encryption")
-      ok = named(kEncryptions, a.encryption), a.encryption_given = true;
-    else if (arg == "--key-length")
-      ok = named(kKeyLengths, a.key_length);
-    else if (arg == "--iv-length")
-      ok = number(a.iv_length);
-    else if (arg == "--validation-length")
-      ok = number(a.validation_length);
-    else if (arg == "--strong-flags")
-      ok = number(a.strong_flags);
-    else if (arg == "--sign")
-      ok = named(kSignings, a.signing);
-    else if (arg == "--sign-digest")
-      ok = named(kDigests, a.digest);
-    else if (arg == "--compress-directory")
-      a.directory_flags |= 1;
-    else if (arg == "--encrypt-directory")
-      a.directory_flags |= 2;
-    else if (arg == "--ntfs-times")
-      a.ntfs_times = true;
-    else if (arg == "--utf8-names")
-      a.utf8_names = true;
-    else if (arg == "--demand-encryption")
-      a.demand_encryption = true;
-    else if (arg == "--list-file")
-      a.list_file = true;
-    else if (arg.size() > 1 && arg[0] == '-')
-      return problem = "unknown option " + std::string(arg), false;
-    else
-      a.positional.push_back(argv[i]);
-    if (!ok) return false;
+    if (arg == "--password") ok = r.Value(a.password);
+    else if (arg == "--to") ok = r.Value(a.directory);
+    else if (arg == "--filter") ok = r.Value(a.filter);
+    else if (arg == "--method") ok = r.Choice(kMethods, a.method);
+    else if (arg == "--level") ok = r.Number(a.level);
+    else if (arg == "--encryption") ok = r.Choice(kEncryptions, a.encryption), a.encryption_given = true;
+    else if (arg == "--key-length") ok = r.Choice(kKeyLengths, a.key_length);
+    else if (arg == "--iv-length") ok = r.Number(a.iv_length);
+    else if (arg == "--validation-length") ok = r.Number(a.validation_length);
+    else if (arg == "--strong-flags") ok = r.Number(a.strong_flags);
+    else if (arg == "--sign") ok = r.Choice(kSignings, a.signing);
+    else if (arg == "--sign-digest") ok = r.Choice(kDigests, a.digest);
+    else if (arg == "--compress-directory") a.directory_flags |= 1;
+    else if (arg == "--encrypt-directory") a.directory_flags |= 2;
+    else if (arg == "--ntfs-times") a.ntfs_times = true;
+    else if (arg == "--utf8-names") a.utf8_names = true;
+    else if (arg == "--demand-encryption") a.demand_encryption = true;
+    else if (arg == "--list-file") a.list_file = true;
+    else if (r.IsOption()) ok = r.Unknown();
+    else a.positional.push_back(r.current());
+    if (!ok) return problem = r.problem(), false;
   }
   return true;
-}
-
-int Result(const char* what, uint32_t code) {
-  if (code == 0) return 0;
-  ReportFailure(what, code);
-  return 1;
 }
 
 int List(const CommonOptions& common, const ZipArgs& a) {
   uint32_t options[1] = {common.flags};
-  // Grow the buffer until the listing fits.
-  for (uint32_t size = 1 << 16;; size *= 4) {
-    std::vector<char> text(size);
-    uint32_t code = zip_list(nullptr, a.positional[0], a.password, text.data(), size, options);
-    if (code == 0x00280000 && size < (1u << 30)) continue;
-    if (code != 0) return Result(a.positional[0], code);
-    std::fputs(text.data(), stdout);
-    return 0;
-  }
+  return PrintListing(a.positional[0], [&](char* buffer, uint32_t size) {
+    return zip_list(nullptr, a.positional[0], a.password, buffer, size, options);
+  });
 }
 
 }  // namespace
@@ -184,7 +112,7 @@ int ZipCommand(const CommonOptions& common, int argc, char** argv) {
     uint32_t code = command == "pack"
                         ? zip_pack2(nullptr, a.positional[0], a.positional[1], a.password, options)
                         : zip_pack1(nullptr, a.positional[0], a.positional[1], a.password, options);
-    return Result(a.positional[0], code);
+    return Outcome(a.positional[0], code);
   }
   if (command == "unpack" || command == "unpack1") {
     if (!need(1)) return Usage("unpack needs ARCHIVE");
@@ -192,7 +120,7 @@ int ZipCommand(const CommonOptions& common, int argc, char** argv) {
     uint32_t code = command == "unpack"
                         ? zip_unpack2(nullptr, a.positional[0], a.directory, a.filter, a.password, options)
                         : zip_unpack1(nullptr, a.positional[0], a.directory, a.password, options);
-    return Result(a.positional[0], code);
+    return Outcome(a.positional[0], code);
   }
   if (command == "list") {
     if (!need(1)) return Usage("list needs ARCHIVE");

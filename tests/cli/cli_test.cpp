@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -148,6 +149,59 @@ TEST(SharedLibrary, LoadsCallsAndUnloadsRepeatedly) {
     EXPECT_EQ(tx::test::Hex(out, 4), "4e2448a4");
     EXPECT_EQ(::dlclose(lib), 0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The archive subcommands reach every export with the options their flags name.
+TEST(Cli, ArchiveCommandsRoundTrip) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "src/sub");
+  WriteFile(dir / "src/sub/a.txt", std::string(100000, 'a'));
+  WriteFile(dir / "src/b.bin", tx::test::RandomBytes(70000, 5));
+  const std::string d = "'" + dir.path().string() + "/";
+  int status;
+  auto run = [&](const std::string& args) { return Shell(kCli + " " + args + " 2>&1", &status); };
+
+  std::string out = run("pea pack " + d + "a.pea' " + d + "src' --password pw --key-file " + d +
+                        "src/b.bin' --compression better --volume-check crc64 --stream-check eax256 "
+                        "--object-check whirlpool --time dos");
+  ASSERT_EQ(status, 0) << out;
+  std::string listing = run("pea list " + d + "a.pea' --password pw --key-file " + d + "src/b.bin'");
+  EXPECT_NE(listing.find("Better       100000"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Volume  : Volume control tag (CRC64) is OK"), std::string::npos);
+  EXPECT_NE(listing.find("Stream  : Stream control tag (AES-256 & OMAC-AES) is OK"), std::string::npos);
+  EXPECT_NE(listing.find("Object  : Object control tag (Whirlpool)"), std::string::npos);
+  run("pea split " + d + "a.pea' 50000 --to " + d + "'");
+  ASSERT_EQ(status, 0);
+  std::filesystem::rename(dir / "a.pea", dir / "original.pea");
+  run("pea join " + d + "a.000002.pea' --delete");
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(Shell("cmp " + d + "a.pea' " + d + "original.pea' && echo same"), "same\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.000001.pea"));
+  std::filesystem::create_directories(dir / "out");
+  std::filesystem::create_directories(dir / "zout");
+  run("pea unpack " + d + "a.pea' --to " + d + "out' --password pw --key-file " + d + "src/b.bin' --filter '*.txt'");
+  ASSERT_EQ(status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "out/src/sub/a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/src/b.bin"));
+
+  run("zip pack " + d + "a.zip' " + d + "src/*' --method bzip2 --level 9 --encryption ae1 --key-length 192 "
+      "--password pw --ntfs-times --utf8-names");
+  ASSERT_EQ(status, 0);
+  listing = run("zip list " + d + "a.zip'");
+  EXPECT_NE(listing.find("BZip2   AE-1 192"), std::string::npos) << listing;
+  run("zip unpack " + d + "a.zip' --to " + d + "zout' --password pw");
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(Shell("diff -r " + d + "src' " + d + "zout' && echo same"), "same\n");
+
+  run("zip pack " + d + "b.zip' x --level nine");
+  EXPECT_EQ(status, 2);
+  run("pea pack " + d + "b.pea' x --stream-check rot13");
+  EXPECT_EQ(status, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "b.pea"));
 }
 
 }  // namespace
