@@ -1,5 +1,7 @@
 #include "crypto/eax.h"
 
+#include "crypto/xor.h"
+
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -22,18 +24,6 @@ void StoreBigEndian64(uint8_t* p, uint64_t v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// data ^= stream, eight bytes at a time where possible.
-void XorInto(uint8_t* data, const uint8_t* stream, size_t size) {
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t a, b;
-    std::memcpy(&a, data + i, 8);
-    std::memcpy(&b, stream + i, 8);
-    a ^= b;
-    std::memcpy(data + i, &a, 8);
-  }
-  for (; i < size; ++i) data[i] ^= stream[i];
-}
 
 // Multiplication by x in GF(2^128), as CMAC derives its subkeys.
 void Double(const uint8_t* in, uint8_t* out) {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "crypto/aes.h"
+#include "crypto/xor.h"
 #include "crypto/hmac.h"
 #include "platform/system.h"
 
@@ -27,19 +28,10 @@ struct DerivedKeys {
   ~DerivedKeys() { platform::WipeMemory(bytes, sizeof bytes); }
 };
 
-void XorInto(uint8_t* data, const uint8_t* stream, size_t size) {
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t a, b;
-    std::memcpy(&a, data + i, 8);
-    std::memcpy(&b, stream + i, 8);
-    a ^= b;
-    std::memcpy(data + i, &a, 8);
-  }
-  for (; i < size; ++i) data[i] ^= stream[i];
-}
 
 }  // namespace
+
+using crypto::XorInto;
 
 class ZipAesState {
  public:
