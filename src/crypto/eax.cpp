@@ -1,12 +1,12 @@
 #include "crypto/eax.h"
 
-#include "crypto/xor.h"
-
 #include <openssl/crypto.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "crypto/xor.h"
 
 namespace tx::crypto {
 namespace {
