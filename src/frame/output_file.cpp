@@ -9,7 +9,7 @@ bool OutputFile::Create(const char16_t* path) {
   size_t n = platform::Utf16Length(path);
   if (n >= platform::kWidePathUnits) return false;
   std::char_traits<char16_t>::copy(path_.units, path, n + 1);
-  if (!file_.Open(path_.c_str(), platform::Access::Write, platform::Disposition::CreateAlways, true)) return false;
+  if (!file_.Open(path_.c_str(), platform::Access::Write, platform::Disposition::CreateAlways)) return false;
   pending_ = true;
   return true;
 }
@@ -22,6 +22,12 @@ bool OutputFile::Commit() {
   }
   pending_ = false;
   return true;
+}
+
+bool OutputFile::Commit(uint32_t attributes) {
+  // Set through the open file: the same outcome as after closing, without a lookup by path.
+  if (pending_) file_.SetAttributes(attributes);
+  return Commit();
 }
 
 void OutputFile::Discard() {

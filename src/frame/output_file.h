@@ -22,6 +22,9 @@ class OutputFile {
 
   // Closes the file and keeps it. False: SysCall::CloseHandle (the file is then deleted).
   bool Commit();
+  // Closes and keeps the file, then gives it its Windows attributes (whose failure, having
+  // no call of its own to report, is ignored).
+  bool Commit(uint32_t attributes);
   // Closes and deletes the file, if one was created and not committed.
   void Discard();
 

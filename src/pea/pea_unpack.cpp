@@ -210,8 +210,7 @@ StatusCode pea_unpack_object(PeaObjectReader& r, const char16_t* target, const P
   }
   if (StatusCode code = ReadTag(r, true, SystemCode(SysCall::ReadFile, kPlace, 0x05), kPlace, 0x01)) return code;
   if (!out.file().SetWriteTime(entry.last_write)) return SystemCode(SysCall::SetFileTime, kPlace, 0x01);
-  if (!out.Commit()) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
-  platform::SetAttributes(target, entry.attributes);
+  if (!out.Commit(entry.attributes)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
   return kOk;
 }
 

@@ -68,7 +68,8 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
   if (fd < 0) return false;
   // Only regular files: a directory, device or pipe is not a file to read or write here.
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  // O_NONBLOCK stays: it means nothing for the regular files that pass here.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return false;
   }
@@ -173,6 +174,14 @@ bool File::SetWriteTime(FileTime last_write) {
     ts[1].tv_nsec = ns;
   }
   return ::futimens(fd_, ts) == 0;
+}
+
+bool File::SetAttributes(uint32_t attributes) {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode_t wanted = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
+  return wanted == mode || ::fchmod(fd_, wanted) == 0;
 }
 
 bool File::Close() {

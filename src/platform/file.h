@@ -59,6 +59,10 @@ class File {
   // SetFileTime: last-write time only; the platform cannot set a creation time, and a
   // zero time leaves the stored one unchanged.
   bool SetWriteTime(FileTime last_write);
+  // Windows attributes on the open file: 0x01 removes the write permissions, its absence
+  // gives the owner write permission back; other bits mean nothing on disk. Returns false
+  // when the permissions cannot be changed (there is no call of its own to report).
+  bool SetAttributes(uint32_t attributes);
   // CloseHandle. Closing a closed file succeeds.
   bool Close();
 

@@ -221,8 +221,7 @@ StatusCode UnpackMember(MemberReader& r, const char16_t* target, const ZipEntryI
   // in the archive alone.
   if (!out.file().SetWriteTime(entry.modification))
     return SystemCode(SysCall::SetFileTime, kPlace, entry.ntfs_times ? 0x01 : 0x02);
-  if (!out.Commit()) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
-  platform::SetAttributes(target, entry.attributes);
+  if (!out.Commit(entry.attributes)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
   return kOk;
 }
 
