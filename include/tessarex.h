@@ -81,6 +81,30 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL file_whirlpool(void* parent, const 
  *   [6] time encoding: 16 MS-DOS local time, 48 Unix time
  *   [7] pea_pack2 only: not 0 when `source` is a list file
  */
+/* Indexes of the PEA option words. */
+enum {
+  TESSAREX_PEA_DEMAND_ENCRYPTION = 0, /* packing and unpacking */
+  TESSAREX_PEA_FLAGS = 1,             /* packing and unpacking; pea_list, split, join: word 0 */
+  TESSAREX_PEA_COMPRESSION = 2,
+  TESSAREX_PEA_VOLUME_CHECK = 3,
+  TESSAREX_PEA_STREAM_CHECK = 4,
+  TESSAREX_PEA_OBJECT_CHECK = 5,
+  TESSAREX_PEA_TIME_ENCODING = 6,
+  TESSAREX_PEA_LIST_FILE = 7,         /* pea_pack2 */
+  TESSAREX_PEA_DELETE_SOURCE = 1,     /* pea_split, pea_join */
+  TESSAREX_PEA_VOLUME_SIZE = 2        /* pea_split */
+};
+
+/* PEA check ids, compression settings and time encodings. */
+enum {
+  TESSAREX_CHECK_NONE = 0, TESSAREX_CHECK_ADLER32 = 1, TESSAREX_CHECK_CRC32 = 2, TESSAREX_CHECK_CRC64 = 3,
+  TESSAREX_CHECK_MD5 = 16, TESSAREX_CHECK_RIPEMD160 = 17, TESSAREX_CHECK_SHA1 = 18, TESSAREX_CHECK_SHA256 = 19,
+  TESSAREX_CHECK_SHA512 = 20, TESSAREX_CHECK_WHIRLPOOL = 21,
+  TESSAREX_STREAM_AES128_HMAC = 48, TESSAREX_STREAM_AES128_EAX = 49, TESSAREX_STREAM_AES256_EAX = 65,
+  TESSAREX_PEA_COPY = 0, TESSAREX_PEA_FAST = 1, TESSAREX_PEA_NORMAL = 2, TESSAREX_PEA_BETTER = 3,
+  TESSAREX_TIME_DOS = 16, TESSAREX_TIME_UNIX = 48
+};
+
 TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_pack1(void* parent, const char* archive, const char* source,
                                                        const char* password, const char* key_file,
                                                        const uint32_t* options);
@@ -148,6 +172,33 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
  * Options: [0] encryption required, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and for
  * zip_unpack2 ASK_ON_ERROR). zip_list writes a listing as pea_list does; options: [0] flags.
  */
+/* Indexes of the ZIP option words. */
+enum {
+  TESSAREX_ZIP_DEMAND_ENCRYPTION = 0, /* packing and unpacking */
+  TESSAREX_ZIP_FLAGS = 1,             /* packing and unpacking; zip_list: word 0 */
+  TESSAREX_ZIP_METHOD = 2,
+  TESSAREX_ZIP_LEVEL = 3,
+  TESSAREX_ZIP_DIRECTORY = 4,
+  TESSAREX_ZIP_ENCRYPTION = 5,
+  TESSAREX_ZIP_KEY_LENGTH = 6,
+  TESSAREX_ZIP_IV_LENGTH = 7,
+  TESSAREX_ZIP_VALIDATION_LENGTH = 8,
+  TESSAREX_ZIP_STRONG_FLAGS = 9,
+  TESSAREX_ZIP_SIGNING = 10,
+  TESSAREX_ZIP_SIGNING_DIGEST = 11,
+  TESSAREX_ZIP_NTFS_TIMES = 12,
+  TESSAREX_ZIP_UTF8_NAMES = 13,
+  TESSAREX_ZIP_LIST_FILE = 14         /* zip_pack2 */
+};
+
+/* ZIP methods, encryption kinds and central-directory bits. */
+enum {
+  TESSAREX_ZIP_STORE = 0, TESSAREX_ZIP_DEFLATE = 8, TESSAREX_ZIP_BZIP2 = 12,
+  TESSAREX_ZIP_NO_ENCRYPTION = 0, TESSAREX_ZIP_AE1 = 1, TESSAREX_ZIP_AE2 = 2, TESSAREX_ZIP_AE_AUTOMATIC = 3,
+  TESSAREX_ZIP_STRONG_3DES = 11, TESSAREX_ZIP_STRONG_AES = 12,
+  TESSAREX_ZIP_COMPRESS_DIRECTORY = 1, TESSAREX_ZIP_ENCRYPT_DIRECTORY = 2
+};
+
 TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_pack1(void* parent, const char* archive, const char* source,
                                                        const char* password, const uint32_t* options);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_pack2(void* parent, const char* archive, const char* source,

@@ -205,3 +205,32 @@ TEST(Cli, ArchiveCommandsRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+// A C program of a front end builds against the public header alone and calls the library.
+TEST(SharedLibrary, PublicHeaderServesCPrograms) {
+  TempDir dir;
+  WriteFile(dir / "use.c",
+            "#include <tessarex.h>\n#include <stdio.h>\n"
+            "int main(int argc, char** argv) {\n"
+            "  unsigned char crc[4];\n"
+            "  uint32_t options[3] = {0};\n"
+            "  options[TESSAREX_PEA_VOLUME_SIZE] = 1024;\n"
+            "  if (argc < 2) return 3;\n"
+            "  if (pea_split(NULL, \"missing.pea\", NULL, options) == 0) return 4;\n"
+            "  if (file_crc32(NULL, argv[1], 0, crc) != 0) return 5;\n"
+            "  printf(\"%02x%02x%02x%02x\\n\", crc[3], crc[2], crc[1], crc[0]);\n"
+            "  return 0;\n}\n");
+  WriteFile(dir / "digits", "123456789");
+  std::string lib = std::filesystem::path(TX_SHARED_PATH).parent_path().string();
+  int status;
+  std::string out = Shell("gcc " TX_SANITIZE_FLAGS " -std=c99 -Wall -Wextra -Werror -pedantic -I'" TX_INCLUDE_DIR "' '" + (dir / "use.c") +
+                              "' -o '" + (dir / "use") + "' -L'" + lib + "' -ltessarex -Wl,-rpath,'" + lib +
+                              "' 2>&1 && '" + (dir / "use") + "' '" + (dir / "digits") + "'",
+                          &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "cbf43926\n");
+}
+
+}  // namespace
