@@ -27,6 +27,15 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
+std::string ListingAttributes(uint32_t attributes) {
+  std::string field = "     ";
+  if (attributes & 0x01) field[0] = 'R';
+  if (attributes & 0x02) field[1] = 'H';
+  if (attributes & 0x04) field[2] = 'S';
+  if (attributes & 0x20) field[3] = 'A';
+  return field;
+}
+
 std::string ListingTime(platform::FileTime time) {
   platform::LocalTime t;
   if (!platform::FileTimeToLocal(time, t)) t = {};

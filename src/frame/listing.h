@@ -34,6 +34,9 @@ class ListingText {
 // printf into a string, for the short pieces of a listing line.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The attribute column: R, H, S, A in four places (blank where the bit is clear) and a blank.
+std::string ListingAttributes(uint32_t attributes);
+
 // "YYYY-MM-DD hh:mm:ss " in local time, as listing lines begin.
 std::string ListingTime(platform::FileTime time);
 

@@ -20,14 +20,6 @@ constexpr const char* kRule = "---------- -------- ---- ------ ------------ ----
 
 
 
-std::string Attributes(uint32_t attributes) {
-  std::string field = "     ";
-  if (attributes & 0x01) field[0] = 'R';
-  if (attributes & 0x02) field[1] = 'H';
-  if (attributes & 0x04) field[2] = 'S';
-  if (attributes & 0x20) field[3] = 'A';
-  return field;
-}
 
 std::string Method(const PeaObjectEntry& entry, uint32_t compression) {
   static const char* const kMethods[] = {"Copy  ", "Fast  ", "Normal", "Better"};
@@ -96,7 +88,7 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
       if (!platform::Utf16ToUtf8(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
       std::string sizes = entry.IsFolder() ? frame::FormatText("             %13" PRIu64 " ", packed)
                                            : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.size, packed);
-      std::string line = frame::ListingTime(entry.last_write) + Attributes(entry.attributes) +
+      std::string line = frame::ListingTime(entry.last_write) + frame::ListingAttributes(entry.attributes) +
                          Method(entry, reader.info.compression) + sizes + name + "\r\n";
       if (StatusCode add = text.Add(line)) return add;
       ++objects;

@@ -29,14 +29,6 @@ std::string Column(std::string text, size_t width) {
 }
 
 
-std::string Attributes(uint32_t attributes) {
-  std::string field = "     ";
-  if (attributes & 0x01) field[0] = 'R';
-  if (attributes & 0x02) field[1] = 'H';
-  if (attributes & 0x04) field[2] = 'S';
-  if (attributes & 0x20) field[3] = 'A';
-  return field;
-}
 
 std::string MethodName(uint32_t method) {
   switch (method) {
@@ -174,7 +166,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
       size_t name_length = platform::Utf16Length(entry.name.c_str());
       bool folder = name_length > 0 && entry.name.units[name_length - 1] == u'/';
       bool empty = !folder && entry.uncompressed_size == 0;
-      std::string line = frame::ListingTime(entry.modification) + Attributes(entry.attributes) +
+      std::string line = frame::ListingTime(entry.modification) + frame::ListingAttributes(entry.attributes) +
                          Column(folder  ? "Folder"
                                 : empty ? "Empty"
                                         : MethodName(entry.method),
