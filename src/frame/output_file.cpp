@@ -1,40 +1,41 @@
 #include "frame/output_file.h"
 
-#include "platform/fs.h"
+#include <string>
+
+#include "platform/text.h"
 
 namespace tx::frame {
 
 bool OutputFile::Create(const char16_t* path) {
   Discard();
-  size_t n = platform::Utf16Length(path);
-  if (n >= platform::kWidePathUnits) return false;
-  std::char_traits<char16_t>::copy(path_.units, path, n + 1);
-  if (!file_.Open(path_.c_str(), platform::Access::Write, platform::Disposition::CreateAlways)) return false;
-  pending_ = true;
-  return true;
+  if (path == nullptr) return false;
+  std::u16string text = path;
+  size_t slash = text.find_last_of(u'/');
+  std::u16string folder = slash == std::u16string::npos ? u"." : slash == 0 ? u"/" : text.substr(0, slash);
+  std::u16string name = slash == std::u16string::npos ? text : text.substr(slash + 1);
+  platform::Directory dir;
+  if (name.empty() || !dir.Open(folder.c_str())) return false;
+  durable_ = true;
+  return replacement_.Create(dir, name.c_str());
 }
 
-bool OutputFile::Commit() {
-  if (!pending_) return true;
-  if (!file_.Close()) {
-    Discard();
-    return false;
-  }
-  pending_ = false;
-  return true;
+bool OutputFile::Create(const platform::Directory& folder, const char16_t* name) {
+  Discard();
+  durable_ = false;
+  return replacement_.Create(folder, name);
 }
+
+bool OutputFile::Commit() { return replacement_.Commit(durable_); }
 
 bool OutputFile::Commit(uint32_t attributes) {
   // Set through the open file: the same outcome as after closing, without a lookup by path.
-  if (pending_) file_.SetAttributes(attributes);
+  if (replacement_.IsOpen()) replacement_.file().SetAttributes(attributes);
   return Commit();
 }
 
-void OutputFile::Discard() {
-  if (!pending_) return;
-  file_.Close();
-  platform::DeleteFile(path_.c_str());
-  pending_ = false;
+bool OutputFile::Detach(uint32_t attributes, platform::PendingName& pending) {
+  if (replacement_.IsOpen()) replacement_.file().SetAttributes(attributes);
+  return replacement_.Detach(pending);
 }
 
 }  // namespace tx::frame

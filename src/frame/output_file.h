@@ -1,37 +1,46 @@
-// A file being written that must not outlive a failure: unless the work is committed, the
-// file is closed and deleted when the object goes away, on every path.
+// A file being written that replaces a file of its name only when the work succeeded: it
+// is written under a temporary name beside its target and renamed onto it by Commit. Until
+// then an old file of that name is untouched; unless committed, the temporary file is
+// removed when the object goes away, on every path.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/directory.h"
 #include "platform/file.h"
-#include "platform/text.h"
+#include "platform/replacement.h"
 
 namespace tx::frame {
 
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { Discard(); }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates (or replaces) the file for writing. False: SysCall::CreateFile.
+  // An archive, volume or joined file named by the caller (links in the path are
+  // followed): flushed to disk before it takes its name. False: SysCall::CreateFile.
   bool Create(const char16_t* path);
-  platform::File& file() { return file_; }
-  const char16_t* path() const { return path_.c_str(); }
-  bool IsOpen() const { return file_.IsOpen(); }
+  // An extracted file `name` in a folder already resolved beneath the output folder.
+  bool Create(const platform::Directory& folder, const char16_t* name);
+  platform::File& file() { return replacement_.file(); }
+  bool IsOpen() const { return replacement_.IsOpen(); }
 
-  // Closes the file and keeps it. False: SysCall::CloseHandle (the file is then deleted).
+  // Closes the file and gives it its name. False: SysCall::CloseHandle (nothing is kept
+  // then, and an old file of that name stays).
   bool Commit();
-  // Closes and keeps the file, then gives it its Windows attributes (whose failure, having
-  // no call of its own to report, is ignored).
+  // The same, after giving the file its Windows attributes (whose failure, having no call
+  // of its own to report, is ignored).
   bool Commit(uint32_t attributes);
-  // Closes and deletes the file, if one was created and not committed.
-  void Discard();
+  // Closes the file with its attributes but leaves it under its temporary name, for a
+  // caller that names it only once more of the work has succeeded.
+  bool Detach(uint32_t attributes, platform::PendingName& pending);
+  // Closes and removes the file, if one was created and not committed.
+  void Discard() { replacement_.Discard(); }
 
  private:
-  platform::File file_;
-  platform::WidePath path_;
-  bool pending_ = false;
+  platform::Replacement replacement_;
+  bool durable_ = false;
 };
 
 }  // namespace tx::frame

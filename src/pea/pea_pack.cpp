@@ -4,6 +4,7 @@
 #include <string>
 
 #include "frame/call_frame.h"
+#include "frame/folder_walk.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
 #include "frame/random.h"
@@ -120,43 +121,23 @@ StatusCode AllocateBuffers(PeaWriter& w) {
   return kOk;
 }
 
-// Adds one found entry: its name, and for a folder everything below it.
-StatusCode AddFound(const char16_t* base, const platform::FindData& found, frame::NameBuffer& names,
+// Adds one entry matched at the top, and for a folder everything below it.
+StatusCode AddFound(frame::FolderWalk& walk, const platform::FindData& found, frame::NameBuffer& names,
                     uint32_t& count) {
   size_t length = found.name.length();
   if (length + 1 >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
   if (!names.Append(found.name.c_str(), length)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x01);
   ++count;
-  if (found.attributes & platform::kAttrDirectory) {
-    long added = pea_enum_folder(base, std::u16string(found.name.c_str()) + u'\\', names);
-    if (added < 0) return ConditionCode(Cls::NothingToDo, 0, 0x01);
-    count += static_cast<uint32_t>(added);
-  }
-  return kOk;
+  if (!(found.attributes & platform::kAttrDirectory)) return kOk;
+  return walk.Descend(found.name.c_str(), found,
+                      [&](const std::u16string& name, const platform::FindData&) -> StatusCode {
+                        if (!names.Append(name.c_str(), name.size())) return ConditionCode(Cls::NothingToDo, 0, 0x01);
+                        ++count;
+                        return kOk;
+                      });
 }
 
 }  // namespace
-
-long pea_enum_folder(const char16_t* base, const std::u16string& prefix, frame::NameBuffer& names) {
-  std::u16string folder = PlatformPath(base, prefix.c_str());
-  if (folder.size() + 1 >= platform::kWidePathUnits) return -1;
-  platform::DirSearch search;
-  platform::FindData found;
-  if (!search.First((folder + u'*').c_str(), found)) return 0;
-  long added = 0;
-  do {
-    std::u16string name = prefix + found.name.c_str();
-    if (name.size() + 1 >= platform::kWidePathUnits) return -1;
-    if (!names.Append(name.c_str(), name.size())) return -1;
-    ++added;
-    if (found.attributes & platform::kAttrDirectory) {
-      long below = pea_enum_folder(base, name + u'\\', names);
-      if (below < 0) return -1;
-      added += below;
-    }
-  } while (search.Next(found));
-  return added;
-}
 
 StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32_t flags, uint8_t* data,
                            uint8_t* compressed, BlockDeflater& deflater, const PeaArchiveInfo& info,
@@ -236,8 +217,10 @@ StatusCode pea_pack1(void* parent, const char* archive, const char* source, cons
     if (!platform::GetFileInfo(full.c_str(), found) || found.attributes == 0)
       return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
     if (found.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
-    // Creating the archive over its own source would destroy the source first.
-    if (platform::SameFile(full.c_str(), archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
+    // The archive replaces its file only at the end; an input of that name would be lost.
+    if (platform::SameFile(full.c_str(), archive_path.c_str()) ||
+        (!key_path.empty() && platform::SameFile(key_path.c_str(), archive_path.c_str())))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
 
     if (StatusCode code = Begin(w, options, archive_path.c_str(), pass, key_path.c_str())) return code;
     PeaObjectEntry entry;
@@ -273,6 +256,10 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
     } else if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) {
       return code;
     }
+    // The archive replaces its file only at the end; an input of that name would be lost.
+    if ((list_file && platform::SameFile(source_path.c_str(), archive_path.c_str())) ||
+        (!key_path.empty() && platform::SameFile(key_path.c_str(), archive_path.c_str())))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (frame.progress() && ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), nullptr) != 0)
       return ConditionCode(Cls::Cancelled, 0, 0x01);
     PeaPassword pass;
@@ -287,11 +274,20 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
       platform::FileInfo folder;
       if (!platform::GetFileInfo(base.c_str(), folder) || !(folder.attributes & platform::kAttrDirectory))
         return SystemCode(SysCall::FindFirstFile, 0, 0x01);
+      frame::FolderWalk walk(base.c_str(), u'\\');
+      walk.LeaveOut(archive_path.c_str());
+      walk.Enter(folder);
       platform::DirSearch finder;
       platform::FindData found;
-      if (!finder.First(search.c_str(), found)) return ConditionCode(Cls::NothingToDo, 0, 0x02);
+      if (!finder.First(search.c_str(), found)) {
+        if (finder.unreadable()) return SystemCode(SysCall::FindFirstFile, 0, 0x01);
+        if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+        return ConditionCode(Cls::NothingToDo, 0, 0x02);
+      }
+      if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
       do {
-        if (StatusCode code = AddFound(base.c_str(), found, names, count)) return code;
+        if (walk.IsLeftOut(found)) continue;
+        if (StatusCode code = AddFound(walk, found, names, count)) return code;
       } while (finder.Next(found));
     }
 

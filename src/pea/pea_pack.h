@@ -23,8 +23,4 @@ StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32
                            uint8_t* compressed, BlockDeflater& deflater, const PeaArchiveInfo& info,
                            PeaLevels& levels, const PeaObjectEntry& entry);
 
-// Adds the names below base + prefix (prefix ends with "\"), folders before their
-// contents; returns the number added, or -1 when a name gets too long or memory runs out.
-long pea_enum_folder(const char16_t* base, const std::u16string& prefix, frame::NameBuffer& names);
-
 }  // namespace tx::pea

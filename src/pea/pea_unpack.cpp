@@ -4,7 +4,6 @@
 #include <string>
 
 #include "frame/call_frame.h"
-#include "frame/entries.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
@@ -21,6 +20,12 @@ using platform::SysCall;
 using platform::WidePath;
 
 uint32_t GetU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Streams protected by a MAC: their files are kept only once the whole stream has
+// authenticated, since an object check alone can be forged under a counter-mode cipher.
+bool Authenticated(const PeaArchiveInfo& info) {
+  return IsEncryptionMode(static_cast<uint8_t>(info.stream_algorithm));
+}
 
 bool CanGoOn(StatusCode code) {
   switch (ClassOf(code)) {
@@ -89,10 +94,16 @@ bool IsAbsolute(const char16_t* name) {
   return (name[0] != 0 && name[1] == u':' && name[2] == u'\\') || (name[0] == u'\\' && name[1] == u'\\');
 }
 
+// A stored name with the platform separator.
+std::u16string Relative(const std::u16string& name) {
+  std::u16string relative = name;
+  for (char16_t& c : relative)
+    if (c == u'\\') c = u'/';
+  return relative;
+}
+
 std::u16string Target(const WidePath& directory, const std::u16string& name) {
-  std::u16string target = directory.c_str();
-  for (char16_t c : name) target += c == u'\\' ? u'/' : c;
-  return target;
+  return directory.c_str() + Relative(name);
 }
 
 bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& prefix) {
@@ -118,6 +129,7 @@ void SplitStored(const std::u16string& name, std::u16string& folder, std::u16str
 }
 
 struct Session {
+  frame::OutputTree tree;
   PeaReader reader;
   std::unique_ptr<uint8_t[]> data, output;
   BlockInflater inflater;
@@ -133,6 +145,7 @@ StatusCode Open(Session& s, frame::CallFrame& frame, const char* archive, const 
   if (StatusCode code = OptionalPath(key_file, key_path, SystemCode(SysCall::MultiByteToWide, 0, 0x01))) return code;
   if (StatusCode code = OptionalPath(directory, dir_arg, SystemCode(SysCall::MultiByteToWide, 0, 0x02))) return code;
   if (StatusCode code = frame::ResolveOutputDirectory(dir_arg.c_str(), archive_path.c_str(), out_dir)) return code;
+  if (StatusCode code = s.tree.Open(out_dir.c_str())) return code;
   if (frame.progress() && ui::ProgressOpen(1, 1, 3003, archive_path.c_str(), out_dir.c_str(), nullptr) != 0)
     return ConditionCode(Cls::Cancelled, 0, 0x01);
   if (!s.inflater.Init()) return ConditionCode(Cls::CoderInit, 0, 0x00);
@@ -152,13 +165,11 @@ StatusCode pea_skip_rest(PeaObjectReader& r, uint64_t remaining, const PeaObject
   return SkipData(r, remaining, packed, place::kSkipRest);
 }
 
-StatusCode pea_unpack_object(PeaObjectReader& r, const char16_t* target, const PeaObjectEntry& entry) {
+StatusCode pea_unpack_object(PeaObjectReader& r, frame::OutputTree& tree, const char16_t* relative,
+                             const PeaObjectEntry& entry, bool defer) {
   constexpr uint8_t kPlace = place::kUnpackObject;
   frame::OutputFile out;
-  if (!out.Create(target)) {
-    if (StatusCode code = frame::MakeParentDirectories(target)) return code;
-    if (!out.Create(target)) return SystemCode(SysCall::CreateFile, kPlace, 0x01);
-  }
+  if (StatusCode code = tree.CreateFile(relative, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
   auto object = static_cast<uint8_t>(r.info.object_algorithm);
   bool compressed = r.info.compression != 0;
   for (uint64_t remaining = entry.size; remaining > 0;) {
@@ -210,6 +221,7 @@ StatusCode pea_unpack_object(PeaObjectReader& r, const char16_t* target, const P
   }
   if (StatusCode code = ReadTag(r, true, SystemCode(SysCall::ReadFile, kPlace, 0x05), kPlace, 0x01)) return code;
   if (!out.file().SetWriteTime(entry.last_write)) return SystemCode(SysCall::SetFileTime, kPlace, 0x01);
+  if (defer) return tree.Defer(out, relative, entry.attributes);
   if (!out.Commit(entry.attributes)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
   return kOk;
 }
@@ -244,11 +256,13 @@ StatusCode pea_unpack1(void* parent, const char* archive, const char* directory,
       int answer = ui::OverwritePrompt(target.c_str(), entry.last_write);
       if (answer == 2 || answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x04);
     }
-    if (StatusCode code = pea_unpack_object(r, target.c_str(), entry)) return code;
+    const bool defer = Authenticated(reader.info);
+    if (StatusCode code = pea_unpack_object(r, s.tree, Relative(name).c_str(), entry, defer)) return code;
     PeaObjectEntry next;
     StatusCode code = pea_read_object(reader.file, reader.info, reader.levels, next);
-    if (code == MakeCode(0, 0x7A, place::kRead, 0x21)) return pea_read_trailer(reader.file, reader.info, reader.levels);
-    return code;
+    if (code != MakeCode(0, 0x7A, place::kRead, 0x21)) return code;
+    if (StatusCode trailer = pea_read_trailer(reader.file, reader.info, reader.levels)) return trailer;
+    return s.tree.PublishAll();
   });
 }
 
@@ -268,6 +282,7 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
     PeaObjectReader r{reader.file, reader.info, reader.levels, s.data.get(), s.output.get(), s.inflater, flags};
     std::u16string base;
     bool have_base = false;
+    const bool defer = Authenticated(reader.info);
     for (uint32_t index = 1;; ++index) {
       PeaObjectEntry entry;
       pea_check_init(static_cast<uint8_t>(reader.info.object_algorithm), reader.levels.object);
@@ -312,11 +327,11 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
       }
       StatusCode result;
       if (!entry.IsFolder()) {
-        result = pea_unpack_object(r, target.c_str(), entry);
+        result = pea_unpack_object(r, s.tree, Relative(name).c_str(), entry, defer);
       } else {
         result = ReadTag(r, true, SystemCode(SysCall::ReadFile, 0, 0x03), 0, 0x01);
         if (result == kOk) {
-          if (StatusCode made = frame::MakeDirectoryEntry(target.c_str(), entry.attributes, 0, entry.last_write))
+          if (StatusCode made = s.tree.MakeFolder(Relative(name).c_str(), entry.attributes, 0, entry.last_write))
             return made;
         }
       }
@@ -325,10 +340,13 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
       }
     }
     StatusCode code = pea_read_trailer(reader.file, reader.info, reader.levels);
-    if (code != kOk && ask_on_error && CanGoOn(code) && ClassOf(code) != 0x00310000 &&
-        ui::ErrorNotice(archive_path.c_str(), code) == 1)
-      return kOk;
-    return code;
+    // Files of a stream that failed to authenticate are not kept, whatever the user says:
+    // their checks could have been forged along with their content.
+    bool forged = defer && ClassOf(code) == ClassOf(ConditionCode(Cls::AuthFailed, 0, 0));
+    if (code != kOk && !(ask_on_error && !forged && CanGoOn(code) && ClassOf(code) != 0x00310000 &&
+                         ui::ErrorNotice(archive_path.c_str(), code) == 1))
+      return code;
+    return s.tree.PublishAll();
   });
 }
 

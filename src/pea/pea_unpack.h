@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "frame/output_tree.h"
 #include "frame/status.h"
 #include "pea/pea_format.h"
 #include "pea/pea_zlib.h"
@@ -29,7 +30,11 @@ struct PeaObjectReader {
   uint32_t flags;
 };
 
-StatusCode pea_unpack_object(PeaObjectReader& r, const char16_t* target, const PeaObjectEntry& entry);
+// Extracts one object into the file `relative` ("/"-separated) below the output folder.
+// The file takes its name once its object check passed, or with `defer` only when the
+// caller publishes the tree (after the stream authenticated).
+StatusCode pea_unpack_object(PeaObjectReader& r, frame::OutputTree& tree, const char16_t* relative,
+                             const PeaObjectEntry& entry, bool defer);
 // Reads past an object's data and tag, keeping the stream check complete; `packed` gets
 // the bytes the data took (for compressed objects the sum of 4 + stored length).
 StatusCode pea_skip_object(PeaObjectReader& r, uint64_t& packed, const PeaObjectEntry& entry);

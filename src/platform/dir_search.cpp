@@ -88,6 +88,8 @@ bool DirSearch::First(const char16_t* pattern, FindData& data) {
   entries_.clear();
   next_ = 0;
   skipped_ = 0;
+  invalid_names_ = 0;
+  unreadable_ = false;
   std::string path;
   if (pattern == nullptr || !Utf16ToUtf8(pattern, path)) return false;
   size_t slash = path.rfind('/');
@@ -99,16 +101,23 @@ bool DirSearch::First(const char16_t* pattern, FindData& data) {
     // One literal name: look it up without listing the directory.
     if (IsDotOrDotDot(mask.c_str())) return false;
     ScopedFd dir_fd{::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
-    if (dir_fd.fd < 0) return false;
+    if (dir_fd.fd < 0) {
+      unreadable_ = errno != ENOENT && errno != ENOTDIR;
+      return false;
+    }
     Add(dir_fd.fd, mask.c_str());
     return Next(data);
   }
 
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    unreadable_ = errno != ENOENT && errno != ENOTDIR;
+    return false;
+  }
   DirHandle handle(::fdopendir(fd));
   if (!handle) {
     ::close(fd);
+    unreadable_ = true;
     return false;
   }
   WidePath check;
@@ -118,11 +127,13 @@ bool DirSearch::First(const char16_t* pattern, FindData& data) {
     if (item == nullptr) {
       if (errno == 0) break;
       entries_.clear();
+      unreadable_ = true;
       return false;
     }
     if (IsDotOrDotDot(item->d_name) || !MatchWildcards(mask.c_str(), item->d_name)) continue;
     if (!Utf8ToUtf16(item->d_name, check.units, kWidePathUnits)) {
       ++skipped_;
+      ++invalid_names_;
       continue;
     }
     Add(::dirfd(handle.get()), item->d_name);

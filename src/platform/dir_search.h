@@ -36,6 +36,11 @@ class DirSearch {
   // UTF-8, dangling links, and entries that are neither files nor directories (devices,
   // pipes, sockets), which could not be archived and may block when opened.
   size_t skipped() const { return skipped_; }
+  // Of those, the names that are not valid UTF-8: files that exist but cannot be named.
+  size_t invalid_names() const { return invalid_names_; }
+  // True when First failed because the folder could not be opened or read, not because
+  // nothing matched.
+  bool unreadable() const { return unreadable_; }
 
  private:
   struct Entry {
@@ -49,6 +54,8 @@ class DirSearch {
   std::vector<Entry> entries_;
   size_t next_ = 0;
   size_t skipped_ = 0;
+  size_t invalid_names_ = 0;
+  bool unreadable_ = false;
 };
 
 }  // namespace tx::platform

@@ -91,6 +91,18 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
   return true;
 }
 
+bool File::Adopt(int fd) {
+  Close();
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  if (!AdmitOpen(id, true)) return false;
+  fd_ = fd;
+  id_ = id;
+  writer_ = true;
+  return true;
+}
+
 bool File::ReadPartial(void* buffer, size_t size, size_t& got) {
   got = 0;
   if (fd_ < 0) return false;

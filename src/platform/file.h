@@ -67,6 +67,10 @@ class File {
   bool Close();
 
  private:
+  friend class Replacement;
+  // Takes a descriptor of a regular file just created for writing.
+  bool Adopt(int fd);
+
   int fd_ = -1;
   FileIdentity id_;
   bool writer_ = false;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -171,6 +172,8 @@ bool FileInfoAt(int directory_fd, const char* name, FileInfo& info) {
   }
   info.last_access = FileTimeFromUnixNanos(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
   info.last_write = FileTimeFromUnixNanos(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  info.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  info.inode = sx.stx_ino;
   return true;
 }
 

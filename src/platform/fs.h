@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/open_files.h"
 #include "platform/text.h"
 #include "platform/types.h"
 
@@ -16,6 +17,8 @@ struct FileInfo {
   FileTime creation = 0;  // 0 where the file system keeps no birth time
   FileTime last_access = 0;
   FileTime last_write = 0;
+  uint64_t device = 0;  // with the inode, the file's identity (the same file by any name)
+  uint64_t inode = 0;
 };
 
 // GetFileAttributes. Symbolic links are followed; a missing path fails. Read-only means

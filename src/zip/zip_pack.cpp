@@ -5,6 +5,7 @@
 #include <string>
 
 #include "frame/call_frame.h"
+#include "frame/folder_walk.h"
 #include "frame/name_list.h"
 #include "frame/paths.h"
 #include "frame/random.h"
@@ -214,41 +215,38 @@ StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* 
   return kOk;
 }
 
-// Names below base + prefix ("/"-ended), each folder before its contents; false when a
-// name reaches 1024 units or memory runs out.
-bool AddFolder(const char16_t* base, const std::u16string& prefix, frame::NameBuffer& names,
-               uint32_t& count) {
-  std::u16string folder = std::u16string(base) + prefix;
-  if (folder.size() + 1 >= platform::kWidePathUnits) return false;
-  platform::DirSearch search;
-  platform::FindData found;
-  if (!search.First((folder + u'*').c_str(), found)) return true;  // empty or unreadable
-  do {
-    std::u16string name = prefix + found.name.c_str();
-    if (name.size() + 1 >= platform::kWidePathUnits || !names.Append(name.c_str(), name.size())) return false;
-    ++count;
-    if ((found.attributes & platform::kAttrDirectory) && !AddFolder(base, name + u'/', names, count))
-      return false;
-  } while (search.Next(found));
-  return true;
-}
-
-StatusCode CollectNames(const char16_t* base, const char16_t* pattern, frame::NameBuffer& names,
-                        uint32_t& count) {
+// The names a wildcard path matches, each folder followed by everything below it; the
+// archive itself is left out.
+StatusCode CollectNames(const char16_t* base, const char16_t* pattern, const char16_t* archive,
+                        frame::NameBuffer& names, uint32_t& count) {
   // A folder given with a final separator is searched as the folder itself.
   std::u16string search = std::u16string(base) + pattern;
   while (!search.empty() && search.back() == u'/') search.pop_back();
+  frame::FolderWalk walk(base, u'/');
+  walk.LeaveOut(archive);
+  platform::FileInfo base_info;
+  if (platform::GetFileInfo(base, base_info)) walk.Enter(base_info);
   platform::DirSearch finder;
   platform::FindData found;
-  if (!finder.First(search.c_str(), found)) return SystemCode(SysCall::FindFirstFile, kBody, 0x00);
+  if (!finder.First(search.c_str(), found)) {
+    if (finder.invalid_names() != 0 && !finder.unreadable())
+      return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+    return SystemCode(SysCall::FindFirstFile, kBody, 0x00);
+  }
+  if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+  auto add = [&](const std::u16string& name, const platform::FindData&) -> StatusCode {
+    if (!names.Append(name.c_str(), name.size())) return ConditionCode(Cls::NothingToDo, kBody, 0x01);
+    ++count;
+    return kOk;
+  };
   do {
+    if (walk.IsLeftOut(found)) continue;
     size_t length = found.name.length();
     if (length + 1 >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, kBody, 0x01);
     if (!names.Append(found.name.c_str(), length)) return ConditionCode(Cls::NoMemoryGrow, kBody, 0x01);
     ++count;
-    if ((found.attributes & platform::kAttrDirectory) &&
-        !AddFolder(base, std::u16string(found.name.c_str()) + u'/', names, count))
-      return ConditionCode(Cls::NothingToDo, kBody, 0x01);
+    if (found.attributes & platform::kAttrDirectory)
+      if (StatusCode code = walk.Descend(found.name.c_str(), found, add)) return code;
   } while (finder.Next(found));
   return kOk;
 }
@@ -278,6 +276,8 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
     platform::FileInfo found;
     if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
     if (found.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
+    // The archive replaces its file only at the end; packing that file into it would lose it.
+    if (platform::SameFile(full.c_str(), archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
     entry.name = name;
     SetUpEntry(s, found, entry);
     state.cd_flags = s.cd_flags;
@@ -335,10 +335,13 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     } else if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) {
       return code;
     }
+    if (list_mode && platform::SameFile(source_path.c_str(), archive_path.c_str()))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (StatusCode code = OpenCall(frame, s, password, archive_path.c_str(), base.c_str(), nullptr, pass))
       return code;
     if (!list_mode)
-      if (StatusCode code = CollectNames(base.c_str(), pattern.c_str(), names, count)) return code;
+      if (StatusCode code = CollectNames(base.c_str(), pattern.c_str(), archive_path.c_str(), names, count))
+        return code;
     if (count == 0) return ConditionCode(Cls::NothingToDo, 0, 0x02);
     state.cd_flags = s.cd_flags;
     state.hash_algorithm = kHashCrc32;
@@ -354,12 +357,15 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     platform::File& file = w.archive.file();
 
     uint64_t offset = 0;
+    uint32_t written = 0;
     const char16_t* name = names.data();
     for (uint32_t index = 1; index <= count; ++index, name += platform::Utf16Length(name) + 1) {
       if (frame.progress() && ui::ProgressOpen(index, count, kTextPacking, nullptr, nullptr, name) != 0)
         return ConditionCode(Cls::Cancelled, 0, 0x03);
       std::u16string full = std::u16string(base.c_str()) + name;
       if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
+      // A list may name the archive being replaced: it cannot hold itself.
+      if (platform::SameFile(full.c_str(), archive_path.c_str())) continue;
       platform::FileInfo found;
       if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
       entry = ZipEntryInfo{};
@@ -392,9 +398,11 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
       size_t length = WriteCentralHeader(header.get(), offset, entry, state);
       if (!block.Append(header.get(), length)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x02);
       offset += local_length + entry.compressed_size;
+      ++written;
     }
 
-    state.entry_count = count;
+    if (written == 0) return ConditionCode(Cls::NothingToDo, 0, 0x02);
+    state.entry_count = written;
     state.cd_offset = offset;
     if (StatusCode code =
             FinishArchive(w, s, block, entry, state, 0x05, 0x07, ConditionCode(Cls::NoMemory, 0, 0x03),

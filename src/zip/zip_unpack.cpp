@@ -8,9 +8,9 @@
 #include "crypto/crc.h"
 #include "crypto/zipcrypto.h"
 #include "frame/call_frame.h"
-#include "frame/entries.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
+#include "frame/output_tree.h"
 #include "frame/paths.h"
 #include "platform/fs.h"
 #include "ui/progress.h"
@@ -80,6 +80,7 @@ bool FailsDemand(const ZipEntryInfo& entry, const ZipArchiveState& state) {
 // the central directory loaded and decoded.
 struct Session {
   WidePath archive, directory;
+  frame::OutputTree tree;
   ZipPassword password;
   CentralDirectory cd;
   Wiped<ZipArchiveState> state;
@@ -98,6 +99,7 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
   if (StatusCode code =
           frame::ResolveOutputDirectory(directory_argument.c_str(), s.archive.c_str(), s.directory))
     return code;
+  if (StatusCode code = s.tree.Open(s.directory.c_str())) return code;
   if (frame.progress() && ui::ProgressOpen(1, 1, 3003, s.archive.c_str(), s.directory.c_str(), nullptr) != 0)
     return ConditionCode(Cls::Cancelled, 0, 0x01);
   if (StatusCode code = OpenCentralDirectory(s.archive.c_str(), limit, s.cd, *s.state)) return code;
@@ -123,8 +125,8 @@ StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset) {
   return kOk;
 }
 
-StatusCode UnpackMember(MemberReader& r, const char16_t* target, const ZipEntryInfo& entry,
-                        const ZipArchiveState& state) {
+StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t* name,
+                        const ZipEntryInfo& entry, const ZipArchiveState& state) {
   constexpr uint8_t kPlace = place::kMemberUnpacker;
   uint32_t kind = entry.encryption;
   uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
@@ -171,10 +173,7 @@ StatusCode UnpackMember(MemberReader& r, const char16_t* target, const ZipEntryI
   StreamDecoder decoder;
   if (StatusCode code = decoder.Init(entry.method, kPlace)) return code;
   frame::OutputFile out;
-  if (!out.Create(target)) {
-    if (StatusCode code = frame::MakeParentDirectories(target)) return code;
-    if (!out.Create(target)) return SystemCode(SysCall::CreateFile, kPlace, 0x01);
-  }
+  if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
 
   const bool check_crc = kind != kAe2;
   uint32_t crc = 0xFFFFFFFFu;
@@ -258,7 +257,7 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
       if (answer == 2 || answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x05);
     }
     MemberReader reader{s.cd.file, flags, s.password, s.input.get(), s.output.get()};
-    return UnpackMember(reader, target.c_str(), entry, state);
+    return UnpackMember(reader, s.tree, entry.name.c_str(), entry, state);
   });
 }
 
@@ -314,13 +313,13 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
         }
       }
       if (EndsWithSlash(entry.name.c_str())) {
-        if (StatusCode code = frame::MakeDirectoryEntry(target.c_str(), entry.attributes, entry.creation,
-                                                        entry.modification))
+        if (StatusCode code =
+                s.tree.MakeFolder(entry.name.c_str(), entry.attributes, entry.creation, entry.modification))
           return code;
         continue;
       }
       if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
-      StatusCode code = UnpackMember(reader, target.c_str(), entry, state);
+      StatusCode code = UnpackMember(reader, s.tree, entry.name.c_str(), entry, state);
       if (code != kOk && !(ask_on_error && CanGoOn(code) && ui::ErrorNotice(target.c_str(), code) == 1))
         return code;
     }

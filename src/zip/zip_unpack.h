@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "frame/output_tree.h"
 #include "frame/status.h"
 #include "platform/file.h"
 #include "zip/zip_cd.h"
@@ -37,9 +38,10 @@ inline constexpr size_t kDataBlock = 65536;
 // Seeks to a local header, checks it and skips its name and extra field.
 StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset);
 
-// Decrypts, decompresses and checks one member into `target`, which is created (with its
-// missing folders) and deleted again on any failure.
-StatusCode UnpackMember(MemberReader& reader, const char16_t* target, const ZipEntryInfo& entry,
-                        const ZipArchiveState& state);
+// Decrypts, decompresses and checks one member into the file `name` (its stored name)
+// below the output folder, made with its missing folders; the file takes its name only
+// when every check passed, and an old file of that name stays until then.
+StatusCode UnpackMember(MemberReader& reader, frame::OutputTree& tree, const char16_t* name,
+                        const ZipEntryInfo& entry, const ZipArchiveState& state);
 
 }  // namespace tx::zip
