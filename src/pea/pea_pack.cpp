@@ -251,15 +251,15 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
       return code;
     uint32_t count = 0;
     bool list_file = options[7] != 0;
+    // The archive replaces its file only at the end; an input of that name would be lost.
+    if ((list_file && platform::SameFile(source_path.c_str(), archive_path.c_str())) ||
+        (!key_path.empty() && platform::SameFile(key_path.c_str(), archive_path.c_str())))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (list_file) {
       if (StatusCode code = frame::ReadListFile(source_path.c_str(), base, count, names)) return code;
     } else if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) {
       return code;
     }
-    // The archive replaces its file only at the end; an input of that name would be lost.
-    if ((list_file && platform::SameFile(source_path.c_str(), archive_path.c_str())) ||
-        (!key_path.empty() && platform::SameFile(key_path.c_str(), archive_path.c_str())))
-      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (frame.progress() && ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), nullptr) != 0)
       return ConditionCode(Cls::Cancelled, 0, 0x01);
     PeaPassword pass;

@@ -330,13 +330,14 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     if (StatusCode code = frame::ToWidePath(source, source_path)) return code;
     uint32_t count = 0;
     const bool list_mode = options[14] != 0;
+    // The archive replaces its file only at the end; a list of that name would be lost.
+    if (list_mode && platform::SameFile(source_path.c_str(), archive_path.c_str()))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (list_mode) {
       if (StatusCode code = frame::ReadListFile(source_path.c_str(), base, count, names)) return code;
     } else if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) {
       return code;
     }
-    if (list_mode && platform::SameFile(source_path.c_str(), archive_path.c_str()))
-      return SystemCode(SysCall::CreateFile, 0, 0x00);
     if (StatusCode code = OpenCall(frame, s, password, archive_path.c_str(), base.c_str(), nullptr, pass))
       return code;
     if (!list_mode)
