@@ -1,6 +1,5 @@
 #include "frame/output_tree.h"
 
-#include "frame/entries.h"
 #include "frame/paths.h"
 #include "platform/text.h"
 

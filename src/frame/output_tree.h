@@ -15,7 +15,9 @@
 
 namespace tx::frame {
 
-// Place of the routine that gives deferred files their names.
+// Places of these routines in status codes.
+inline constexpr uint8_t kPlaceParentDirectories = 0x3A;
+inline constexpr uint8_t kPlaceDirectoryEntry = 0x3B;
 inline constexpr uint8_t kPlacePublish = 0x3D;
 
 class OutputTree {

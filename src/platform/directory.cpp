@@ -83,9 +83,9 @@ bool Directory::Open(const char16_t* path) {
 }
 
 bool Directory::GetWriteTime(FileTime& time) const {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
-  time = FileTimeFromUnixNanos(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  struct statx sx;
+  if (fd_ < 0 || ::statx(fd_, "", AT_EMPTY_PATH, STATX_MTIME, &sx) != 0) return false;
+  time = FileTimeFromUnixNanos(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   return true;
 }
 
@@ -116,6 +116,12 @@ Beneath OpenBeneath(const Directory& root, const char16_t* relative, size_t leng
   std::string path;
   if (!Utf16ToUtf8(relative, length, path)) return Beneath::Failed;
   if (path.find('\0') != std::string::npos) return Beneath::Failed;
+  // ".." is refused even where it would stay inside, so both ways below agree.
+  for (size_t at = path.find(".."); at != std::string::npos; at = path.find("..", at + 1)) {
+    bool starts = at == 0 || path[at - 1] == '/';
+    bool ends = at + 2 == path.size() || path[at + 2] == '/';
+    if (starts && ends) return Beneath::Failed;
+  }
 
   int whole = path.empty() ? -1 : OpenWhole(root.fd_, path);
   if (whole >= 0) {

@@ -2,9 +2,11 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
-#include "frame/entries.h"
+#include "frame/output_tree.h"
 #include "frame/paths.h"
 #include "platform/fs.h"
 #include "support.h"
@@ -23,6 +25,10 @@ class Files : public ::testing::Test {
  protected:
   std::u16string P(const std::string& relative) { return W(root_ + "/" + relative); }
   std::string Out() { return U8(out_.c_str()) + "|" + U8(name_.c_str()); }
+  std::string Read(const std::string& relative) {
+    std::ifstream in(dir_.path() / relative, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
   platform::FileTime WriteTime(const std::string& relative) {
     platform::FileInfo info;
     return platform::GetFileInfo(P(relative).c_str(), info) ? info.last_write : 0;
@@ -102,55 +108,81 @@ TEST_F(Files, TempFiles) {
   EXPECT_EQ(with_tmpdir(root_ + "/missing"), 0x010D3601u);
 }
 
-TEST_F(Files, ParentDirectoriesAndDirectoryEntries) {
+// The output folder's tree: folders made beneath it, never through a link, and files that
+// take their names only when committed.
+TEST_F(Files, OutputTreeFoldersAndFiles) {
   test::WriteFile(dir_ / "file", "x");
-  EXPECT_TRUE(MakeParentDirectories(P("a/b/c/name").c_str()) == 0 && fs::is_directory(dir_ / "a/b/c"));
-  EXPECT_FALSE(fs::exists(dir_ / "a/b/c/name"));
-  EXPECT_TRUE(MakeParentDirectories(P("x\\y").c_str()) == 0 && !fs::exists(dir_ / "x"));  // "/" comes first
-  EXPECT_TRUE(MakeParentDirectories(u"top/name") == 0 && !fs::exists("top"));  // the first component stays
-  EXPECT_EQ(MakeParentDirectories(P("file/sub/name").c_str()), 0x00143A01u);
-  EXPECT_EQ(MakeParentDirectories(P("p/" + std::string(300, 'n') + "/q/name").c_str()), 0x010B3A01u);
-  EXPECT_TRUE(MakeDirectoryEntry(P("a/b/").c_str(), 0x10, 0, kWriteTime) == 0 &&
-              WriteTime("a/b") == kWriteTime);
-  EXPECT_EQ(MakeDirectoryEntry(P("a/b").c_str(), 0x10, kCreationTime, kWriteTime + 1), 0u);
+  OutputTree tree;
+  ASSERT_EQ(tree.Open(P("").c_str()), 0u);
+  EXPECT_EQ(OutputTree().Open(P("missing").c_str()), 0x00123401u);
+  {
+    OutputFile out;
+    ASSERT_EQ(tree.CreateFile(u"a/b/c/name", out, 0x0102FFFF), 0u);
+    EXPECT_TRUE(fs::is_directory(dir_ / "a/b/c"));
+    EXPECT_FALSE(fs::exists(dir_ / "a/b/c/name"));  // a temporary name until committed
+    ASSERT_TRUE(out.file().Write("data", 4));
+    EXPECT_TRUE(out.Commit(0x21));
+    EXPECT_EQ(Read("a/b/c/name"), "data");
+    EXPECT_EQ(fs::status(dir_ / "a/b/c/name").permissions() & fs::perms::owner_write, fs::perms::none);
+    ASSERT_EQ(tree.CreateFile(u"file", out, 0x0102FFFF), 0u);
+    ASSERT_TRUE(out.file().Write("new", 3));
+  }  // not committed: the old file stays, nothing else is left
+  EXPECT_EQ(Read("file"), "x");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
+  OutputFile out;
+  EXPECT_EQ(tree.CreateFile(u"a/b", out, 0x0102FFFF), 0x0102FFFFu);  // a folder stands there
+  EXPECT_EQ(tree.CreateFile(u"file/sub/name", out, 0x0102FFFF), 0x00143A01u);
+  fs::create_directory_symlink(dir_.path() / "a", dir_.path() / "link");
+  EXPECT_EQ(tree.CreateFile(u"link/name", out, 0x0102FFFF), 0x00143A02u);
+  EXPECT_EQ(tree.CreateFile(u"a/../x", out, 0x0102FFFF), 0x010B3A01u);
+  EXPECT_EQ(tree.CreateFile((u"p/" + std::u16string(300, u'n') + u"/q/name").c_str(), out, 0x0102FFFF),
+            0x010B3A01u);
+
+  EXPECT_TRUE(tree.MakeFolder(u"a/b/", 0x10, 0, kWriteTime) == 0 && WriteTime("a/b") == kWriteTime);
+  EXPECT_EQ(tree.MakeFolder(u"a/b", 0x10, kCreationTime, kWriteTime + 1), 0u);
   EXPECT_EQ(WriteTime("a/b"), kWriteTime + 1);
   platform::FileTime before = WriteTime("a");
-  EXPECT_TRUE(MakeDirectoryEntry(P("a").c_str(), 0x11, 0, 0) == 0 && WriteTime("a") == before);
-  EXPECT_EQ(MakeDirectoryEntry(P("file").c_str(), 0x10, 0, 0), 0x00143B01u);
-  EXPECT_EQ(MakeDirectoryEntry(P("file/").c_str(), 0x10, 0, 0), 0x00143B01u);
-  EXPECT_EQ(MakeDirectoryEntry(P("file/sub/d").c_str(), 0x10, 0, 0), 0x00143A01u);
-  EXPECT_EQ(MakeDirectoryEntry(P(std::string(300, 'n')).c_str(), 0x10, 0, 0), 0x010B3B01u);
+  EXPECT_TRUE(tree.MakeFolder(u"a", 0x11, 0, 0) == 0 && WriteTime("a") == before);
+  EXPECT_EQ(tree.MakeFolder(u"file", 0x10, 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"file/", 0x10, 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"file/sub/d", 0x10, 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"link/d", 0x10, 0, 0), 0x00143B02u);
+  EXPECT_EQ(tree.MakeFolder(std::u16string(300, u'n').c_str(), 0x10, 0, 0), 0x010B3B01u);
+  EXPECT_FALSE(fs::exists(dir_ / "a/d"));
   // Failing time calls, forced in a child process.
-  auto refused = [&](int nr, const std::string& name, platform::FileTime creation) {
+  auto refused = [&](int nr, const char16_t* name, platform::FileTime creation) {
     return test::InChild([&] {
       test::RefuseSyscall(nr);
-      return MakeDirectoryEntry(P(name).c_str(), 0x10, creation, kWriteTime + 1);
+      return tree.MakeFolder(name, 0x10, creation, kWriteTime + 1);
     });
   };
-  EXPECT_EQ(refused(SYS_statx, "t1", 0), 0x01073B01u);
-  EXPECT_EQ(refused(SYS_utimensat, "t2", 0), 0x01063B01u);
-  EXPECT_EQ(refused(SYS_utimensat, "t3", kCreationTime), 0x01063B02u);
-  EXPECT_EQ(refused(SYS_utimensat, "a/b", kCreationTime), 0u);  // equal times are not written again
+  EXPECT_EQ(refused(SYS_statx, u"t1", 0), 0x01073B01u);
+  EXPECT_EQ(refused(SYS_utimensat, u"t2", 0), 0x01063B01u);
+  EXPECT_EQ(refused(SYS_utimensat, u"t3", kCreationTime), 0x01063B02u);
+  EXPECT_EQ(refused(SYS_utimensat, u"a/b", kCreationTime), 0u);  // equal times are not written again
 }
 
-TEST_F(Files, EmptyFiles) {
-  test::WriteFile(dir_ / "old", "content");
-  EXPECT_EQ(MakeEmptyFile(P("old").c_str(), 0x20, 0, kWriteTime), 0u);
-  EXPECT_TRUE(fs::file_size(dir_ / "old") == 0 && WriteTime("old") == kWriteTime);
-  EXPECT_TRUE(MakeEmptyFile(P("new/sub/ro").c_str(), 0x21, kCreationTime, kWriteTime) == 0 &&
-              WriteTime("new/sub/ro") == kWriteTime);
-  EXPECT_EQ(fs::status(dir_ / "new/sub/ro").permissions() & fs::perms::owner_write, fs::perms::none);
-  EXPECT_EQ(MakeEmptyFile(P("new").c_str(), 0x20, 0, 0), 0x01023C01u);  // a directory stands there
-  EXPECT_EQ(MakeEmptyFile(P("old/x").c_str(), 0x20, 0, 0), 0x00143A01u);
-  auto refused = [&](int nr, platform::FileTime creation) {
-    return test::InChild([&] {
-      test::RefuseSyscall(nr);
-      return MakeEmptyFile(P("child").c_str(), 0x20, creation, kWriteTime);
-    });
-  };
-  EXPECT_EQ(refused(SYS_utimensat, 0), 0x01063C01u);
-  EXPECT_EQ(refused(SYS_utimensat, kCreationTime), 0x01063C02u);
-  EXPECT_EQ(refused(SYS_close, 0), 0x01003C01u);
+// Files kept back: named together by PublishAll, or all removed.
+TEST_F(Files, DeferredFiles) {
+  OutputTree tree;
+  ASSERT_EQ(tree.Open(P("").c_str()), 0u);
+  for (const char16_t* name : {u"one", u"d/two"}) {
+    OutputFile out;
+    ASSERT_EQ(tree.CreateFile(name, out, 1), 0u);
+    ASSERT_TRUE(out.file().Write("x", 1));
+    ASSERT_EQ(tree.Defer(out, name, 0x20), 0u);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "one") || fs::exists(dir_ / "d/two"));
+  EXPECT_EQ(tree.PublishAll(), 0u);
+  EXPECT_TRUE(fs::exists(dir_ / "one") && fs::exists(dir_ / "d/two"));
+  {
+    OutputTree other;
+    ASSERT_EQ(other.Open(P("").c_str()), 0u);
+    OutputFile out;
+    ASSERT_EQ(other.CreateFile(u"d/three", out, 1), 0u);
+    ASSERT_EQ(other.Defer(out, u"d/three", 0x20), 0u);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path() / "d"), fs::directory_iterator()), 1);
 }
 
 }  // namespace
