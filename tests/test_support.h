@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,6 +55,21 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
   int rc = ::pclose(p);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return out;
+}
+
+// Runs `body` in a forked child and returns the code it returned (0xDEADDEAD if it died).
+template <typename Body>
+uint32_t InChild(Body body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return 0xDEADDEAD;
+  pid_t pid = ::fork();
+  uint32_t code = pid == 0 ? body() : 0xDEADDEAD;
+  if (pid == 0) ::_exit(::write(fds[1], &code, sizeof code) == sizeof code ? 0 : 1);
+  ::close(fds[1]);
+  if (::read(fds[0], &code, sizeof code) != sizeof code) code = 0xDEADDEAD;
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  return code;
 }
 
 inline std::string Hex(const void* data, size_t size) {

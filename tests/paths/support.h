@@ -41,21 +41,6 @@ inline std::vector<std::string> Split(const std::string& list) {
   return out;
 }
 
-// Runs `body` in a forked child and returns the code it returned (0xDEADDEAD if it died).
-template <typename Body>
-uint32_t InChild(Body body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return 0xDEADDEAD;
-  pid_t pid = ::fork();
-  uint32_t code = pid == 0 ? body() : 0xDEADDEAD;
-  if (pid == 0) ::_exit(::write(fds[1], &code, sizeof code) == sizeof code ? 0 : 1);
-  ::close(fds[1]);
-  if (::read(fds[0], &code, sizeof code) != sizeof code) code = 0xDEADDEAD;
-  ::close(fds[0]);
-  ::waitpid(pid, nullptr, 0);
-  return code;
-}
-
 // In a child: every later call of system call `nr` fails with EPERM.
 inline void RefuseSyscall(int nr) {
   sock_filter filter[] = {

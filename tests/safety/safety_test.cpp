@@ -2,6 +2,8 @@
 // there before, leave a partial file under a final name, write outside the output folder,
 // or pack an archive into itself.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tessarex.h"
 #include "test_support.h"
@@ -252,6 +255,68 @@ TEST_F(Safety, FilesThatCannotBePackedFailTheCall) {
   }
   fs::permissions(dir.path() / "src/sub", fs::perms::owner_all);
   EXPECT_FALSE(fs::exists(dir.path() / "u.x"));
+}
+
+
+// A write that fails half-way (the disk full, here a file-size limit in a child process)
+// or a process killed half-way leaves the old file as it was.
+TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
+  WriteFile(dir / "src/big.bin", RandomBytes(4 << 20, 7));
+  std::string zip = dir / "big.zip", pea = dir / "big.pea";
+  ASSERT_EQ(zip_pack1(nullptr, zip.c_str(), (dir / "src/big.bin").c_str(), nullptr, ZipWords().data()), 0u);
+  ASSERT_EQ(pea_pack1(nullptr, pea.c_str(), (dir / "src/big.bin").c_str(), "", nullptr, PeaWords(2, 19, 2).data()),
+            0u);
+  WriteFile(dir / "out/big.bin", "precious");
+  auto limited = [&](auto call) {
+    return InChild([&] {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{1 << 20, 1 << 20};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      return call();
+    });
+  };
+  EXPECT_EQ(limited([&] {
+              return zip_unpack1(nullptr, zip.c_str(), out().c_str(), nullptr, kNoFlags.data()) & kClass;
+            }),
+            0x01040000u);
+  EXPECT_EQ(limited([&] {
+              return pea_unpack1(nullptr, pea.c_str(), out().c_str(), "", nullptr, kNoFlags.data()) & kClass;
+            }),
+            0x01040000u);
+  EXPECT_EQ(Read(dir / "out/big.bin"), "precious");
+  EXPECT_EQ(Names(out()), std::set<std::string>{"big.bin"});
+  std::string zip_before = Read(zip), pea_before = Read(pea);
+  EXPECT_EQ(limited([&] {
+              return zip_pack1(nullptr, zip.c_str(), (dir / "src/big.bin").c_str(), nullptr, ZipWords().data()) &
+                     kClass;
+            }),
+            0x01040000u);
+  EXPECT_EQ(Read(zip), zip_before);
+
+  // Killed while packing slowly (BZip2 of random data): the old archive is whole.
+  WriteFile(dir / "src/big.bin", RandomBytes(48 << 20, 8));
+  auto killed = [&](int signal, std::vector<std::string> args) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::signal(SIGINT, SIG_DFL);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(TX_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::usleep(500000);
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+  };
+  for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
+    EXPECT_TRUE(killed(signal, {"tessarex", "zip", "pack1", zip, dir / "src/big.bin", "--method", "bzip2"}));
+    EXPECT_EQ(Read(zip), zip_before) << signal;
+  }
+  EXPECT_TRUE(killed(SIGKILL, {"tessarex", "pea", "pack1", pea, dir / "src/big.bin", "--compression", "better"}));
+  EXPECT_EQ(Read(pea), pea_before);
 }
 
 }  // namespace
