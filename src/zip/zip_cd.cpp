@@ -1,6 +1,7 @@
 #include "zip/zip_cd.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -128,13 +129,16 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
   }
   if (state.cd_flags & 1) {
     // Central-directory records do not compress beyond a few thousand to one (Deflate
-    // cannot pass about a thousand): a larger claim cannot be produced, and believing it
-    // would let an archive of a few bytes ask for gigabytes.
+    // cannot pass about a thousand): a larger claim cannot be produced and is refused
+    // before decoding. Memory follows the real output and stops at 256 MiB.
     if (uint64_t{state.cd_original_size} > uint64_t{cd.length} * 4096 + 65536)
       return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
-    if (!Allocate(cd.decoded, state.cd_original_size)) return ConditionCode(Cls::NoMemory, 0, 0x02);
-    if (!DecompressBlock(cd.cipher.method, block, cd.length, cd.decoded.get(), state.cd_original_size))
-      return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+    switch (DecompressBlock(cd.cipher.method, block, cd.length, state.cd_original_size, cd.decoded)) {
+      case BlockResult::kOk: break;
+      case BlockResult::kTooLarge: return ConditionCode(Cls::NoMemory, kPlace, 0x03);
+      case BlockResult::kNoMemory: return ConditionCode(Cls::NoMemoryGrow, kPlace, 0x01);
+      case BlockResult::kDamaged: return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+    }
     std::swap(cd.block, cd.decoded);
     cd.decoded.reset();
     block = cd.block.get();
@@ -155,6 +159,52 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
     if (state.hash_algorithm == kHashSha1 && !crypto::Sha1Digest(block, cd.length, state.hash))
       return ConditionCode(Cls::NoMemory, kPlace, 0x02);
   }
+  return kOk;
+}
+
+StatusCode MemberLayout::Load(const CentralDirectory& cd, const ZipArchiveState& state) {
+  constexpr uint8_t kPlace = place::kMemberLayout;
+  struct Span {
+    uint64_t start, end;  // end: at least the fixed local header and the data
+    bool directory;
+  };
+  auto sum = [](uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; };
+  std::vector<Span> spans;
+  Wiped<ZipEntryInfo> entry;
+  Wiped<ZipArchiveState> scratch;  // the records may not change the caller's state
+  try {
+    spans.push_back({state.cd_offset, sum(state.cd_offset, state.cd_size), true});
+    for (size_t position = 0; position < cd.length;) {
+      uint64_t offset = 0;
+      size_t record_length = 0;
+      if (ReadCentralRecord(cd.block.get() + position, cd.length - position, offset, false, record_length,
+                            *entry, *scratch) != kOk)
+        break;
+      position += record_length;
+      spans.push_back({offset, sum(sum(offset, 30), entry->compressed_size), false});
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+      return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
+    starts_.clear();
+    starts_.reserve(spans.size());
+  } catch (const std::bad_alloc&) {
+    return ConditionCode(Cls::NoMemory, kPlace, 0x01);
+  }
+  for (size_t i = 0; i < spans.size(); ++i) {
+    if (i + 1 < spans.size() && spans[i].end > spans[i + 1].start)
+      return ConditionCode(Cls::ArchiveDamaged, kPlace,
+                           spans[i].directory || spans[i + 1].directory ? 0x02 : 0x01);
+    starts_.push_back(spans[i].start);
+  }
+  return kOk;
+}
+
+StatusCode MemberLayout::CheckMember(uint64_t local_offset, uint64_t data_offset,
+                                     uint64_t compressed_size) const {
+  auto next = std::upper_bound(starts_.begin(), starts_.end(), local_offset);
+  if (next != starts_.end() && (data_offset > *next || compressed_size > *next - data_offset))
+    return ConditionCode(Cls::ArchiveDamaged, place::kMemberLayout, 0x03);
   return kOk;
 }
 

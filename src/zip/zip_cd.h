@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "frame/status.h"
 #include "platform/file.h"
@@ -17,6 +18,7 @@ namespace tx::zip {
 namespace place {
 inline constexpr uint8_t kCentralDirectory = 0x14;  // decoding the block
 inline constexpr uint8_t kVerification = 0x52;      // signatures over the directory or a member
+inline constexpr uint8_t kMemberLayout = 0x16;      // where the members lie in the file
 }  // namespace place
 
 // An object that is wiped when it goes, for the entry and archive records, which carry
@@ -54,7 +56,7 @@ struct CentralDirectory {
   uint64_t file_size = 0;
   std::unique_ptr<uint8_t[]> block;  // the records once decoded
   size_t length = 0;
-  std::unique_ptr<uint8_t[]> decoded;  // room for a compressed directory's original size
+  std::unique_ptr<uint8_t[]> decoded;  // a compressed directory as it decompresses
   ZipEntryInfo cipher;                 // method and cipher of a compressed or encrypted directory
 };
 
@@ -68,7 +70,26 @@ StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, C
 
 // Undoes encryption (refused for now: 0x00441405) and compression, checks the digest and
 // removes the archive extra data record; for a plain signed directory, digests the block.
+// A compressed directory may come to at most 256 MiB (0x00201403).
 StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state);
+
+// Where the members lie in the file. Every member's local header and data must stand
+// apart from the others and from the directory: records that share bytes would extract
+// one stretch of the file over and over (a small archive could fill a disk).
+class MemberLayout {
+ public:
+  // Takes the records of a decoded directory up to the first that cannot be read (the
+  // extraction walk stops there too) and refuses what the records alone show: a member
+  // whose local header and data cannot fit before the next member (0x00601601) or before
+  // the directory, or that starts inside it (0x00601602).
+  StatusCode Load(const CentralDirectory& cd, const ZipArchiveState& state);
+  // Once the member's local header has been read: its data must end before the next
+  // member or the directory begins (0x00601603).
+  StatusCode CheckMember(uint64_t local_offset, uint64_t data_offset, uint64_t compressed_size) const;
+
+ private:
+  std::vector<uint64_t> starts_;  // sorted starts of the members and of the directory
+};
 
 // Checking signatures needs the certificate support of a later stage; until then every
 // signature is reported as one that cannot be checked: 0x00445201.

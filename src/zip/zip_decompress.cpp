@@ -1,6 +1,9 @@
 #include "zip/zip_decompress.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 
 #include "zip/zip_records.h"
 
@@ -70,7 +73,7 @@ StatusCode StreamDecoder::Next(uint8_t* out, size_t room, const uint8_t*& piece,
   }
   uint8_t occurrence = static_cast<uint8_t>(base_ + (finishing ? 0x02 : 0x01));
   StatusCode failed = ConditionCode(Cls::CoderFailed, place_, occurrence);
-  // Data after the end mark is not decoded; the checks of the caller still cover it.
+  // Data after the end mark is not decoded; the caller finds it through unused().
   while (!ended_) {
     bool progress;
     if (method_ == kDeflate) {
@@ -118,31 +121,41 @@ StatusCode StreamDecoder::End() {
   return kOk;
 }
 
-bool DecompressBlock(uint32_t method, const uint8_t* in, size_t size, uint8_t* out, size_t expected) {
-  if (size > std::numeric_limits<unsigned>::max() || expected > std::numeric_limits<unsigned>::max())
-    return false;
-  uint8_t spare = 0;
-  if (out == nullptr) out = &spare;
-  if (method == kDeflate) {
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-    z.next_in = const_cast<Bytef*>(in);
-    z.avail_in = static_cast<unsigned>(size);
-    z.next_out = out;
-    z.avail_out = static_cast<unsigned>(expected);
-    int rc = inflate(&z, Z_FINISH);
-    bool whole = rc == Z_STREAM_END && z.avail_out == 0;
-    inflateEnd(&z);
-    return whole;
+size_t StreamDecoder::unused() const {
+  if (method_ == kDeflate) return zlib_.avail_in;
+  if (method_ == kBzip2) return bzip_.avail_in;
+  return pending_size_;
+}
+
+BlockResult DecompressBlock(uint32_t method, const uint8_t* in, size_t size, size_t expected,
+                            std::unique_ptr<uint8_t[]>& out) {
+  if (expected > kMaxDecodedDirectory) return BlockResult::kTooLarge;
+  if (size > std::numeric_limits<unsigned>::max() || (method != kDeflate && method != kBzip2))
+    return BlockResult::kDamaged;
+  StreamDecoder decoder;
+  if (decoder.Init(method, 0) != kOk) return BlockResult::kDamaged;
+  decoder.Feed(in, size);
+  // One byte beyond the expected length shows a stream that is too long.
+  const size_t limit = expected + 1;
+  size_t capacity = 0, used = 0;
+  while (!decoder.ended()) {
+    if (used == capacity) {
+      if (capacity == limit) return BlockResult::kDamaged;
+      size_t grown = std::min(limit, std::max<size_t>(capacity * 2, 65536));
+      std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
+      if (bigger == nullptr) return BlockResult::kNoMemory;
+      if (used > 0) std::memcpy(bigger.get(), out.get(), used);
+      out = std::move(bigger);
+      capacity = grown;
+    }
+    const uint8_t* piece;
+    size_t produced;
+    // Without an error the decoder hands out output or reaches the end mark.
+    if (decoder.Next(out.get() + used, capacity - used, piece, produced, true) != kOk)
+      return BlockResult::kDamaged;
+    used += produced;
   }
-  if (method == kBzip2) {
-    unsigned produced = static_cast<unsigned>(expected);
-    int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out), &produced,
-                                        reinterpret_cast<char*>(const_cast<uint8_t*>(in)),
-                                        static_cast<unsigned>(size), 0, 0);
-    return rc == BZ_OK && produced == expected;
-  }
-  return false;
+  return used == expected ? BlockResult::kOk : BlockResult::kDamaged;
 }
 
 }  // namespace tx::zip

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "frame/status.h"
 
@@ -36,6 +37,8 @@ class StreamDecoder {
   StatusCode Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& size, bool finishing);
   // True once the compressed stream has reached its end mark (always for Store).
   bool ended() const { return ended_; }
+  // Fed bytes the coder has not taken; once the stream has ended they follow its end mark.
+  size_t unused() const;
   // Releases the coder; a failing release is CoderEnd.
   StatusCode End();
 
@@ -49,8 +52,16 @@ class StreamDecoder {
   bz_stream bzip_{};
 };
 
-// Decompresses a whole block with method 8 or 12 into `out` of exactly `expected` bytes.
-// False when the data is not one stream of exactly that length.
-bool DecompressBlock(uint32_t method, const uint8_t* in, size_t size, uint8_t* out, size_t expected);
+// The most a decompressed central directory may take.
+inline constexpr size_t kMaxDecodedDirectory = size_t{256} << 20;
+
+enum class BlockResult { kOk, kDamaged, kTooLarge, kNoMemory };
+
+// Decompresses a whole block with method 8 or 12 that must come to exactly `expected`
+// bytes into `out`. The buffer grows in steps with the output the stream really yields, so
+// a size claim alone takes no memory; claims above kMaxDecodedDirectory are kTooLarge.
+// kDamaged when the data is not one stream of exactly that length.
+BlockResult DecompressBlock(uint32_t method, const uint8_t* in, size_t size, size_t expected,
+                            std::unique_ptr<uint8_t[]>& out);
 
 }  // namespace tx::zip

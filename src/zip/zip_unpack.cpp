@@ -83,6 +83,7 @@ struct Session {
   frame::OutputTree tree;
   ZipPassword password;
   CentralDirectory cd;
+  MemberLayout layout;
   Wiped<ZipArchiveState> state;
   Wiped<ZipEntryInfo> entry;
   std::unique_ptr<uint8_t[]> input, output;
@@ -104,6 +105,7 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
     return ConditionCode(Cls::Cancelled, 0, 0x01);
   if (StatusCode code = OpenCentralDirectory(s.archive.c_str(), limit, s.cd, *s.state)) return code;
   if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state)) return code;
+  if (StatusCode code = s.layout.Load(s.cd, *s.state)) return code;
   s.input.reset(new (std::nothrow) uint8_t[kDataBlock]);
   s.output.reset(new (std::nothrow) uint8_t[kDataBlock]);
   if (s.input == nullptr || s.output == nullptr) return ConditionCode(Cls::NoMemory, 0, 0x03);
@@ -112,7 +114,7 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
 
 }  // namespace
 
-StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset) {
+StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset, uint64_t& data_offset) {
   if (offset > static_cast<uint64_t>(INT64_MAX) ||
       !archive.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
     return SystemCode(SysCall::SetFilePointer, 0, 0x03);
@@ -122,6 +124,7 @@ StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset) {
   if (StatusCode code = ParseLocalHeader(header, skip)) return code;
   if (!archive.Seek(static_cast<int64_t>(skip), platform::SeekFrom::Current))
     return SystemCode(SysCall::SetFilePointer, place::kLocalHeader, 0x01);
+  data_offset = offset + sizeof header + skip;
   return kOk;
 }
 
@@ -170,6 +173,12 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if (StatusCode code = VerifySignature(entry.signature, entry.signature_length, state)) return code;
   }
 
+  // The declared size is binding: output beyond it is never written (0x03), output short
+  // of it (0x04) and compressed data after the stream's end mark (0x05) are damage too.
+  // All are CoderFailed, so a caller may pass over the member and go on.
+  const uint64_t declared = entry.uncompressed_size;
+  if (entry.method == kStore && length != declared)
+    return ConditionCode(Cls::CoderFailed, kPlace, length > declared ? 0x03 : 0x04);
   StreamDecoder decoder;
   if (StatusCode code = decoder.Init(entry.method, kPlace)) return code;
   frame::OutputFile out;
@@ -177,12 +186,15 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
 
   const bool check_crc = kind != kAe2;
   uint32_t crc = 0xFFFFFFFFu;
+  uint64_t written = 0;
   auto write = [&](bool finishing) -> StatusCode {
     for (;;) {
       const uint8_t* piece;
       size_t size;
       if (StatusCode code = decoder.Next(r.output, kDataBlock, piece, size, finishing)) return code;
       if (size == 0) return kOk;
+      if (size > declared - written) return ConditionCode(Cls::CoderFailed, kPlace, 0x03);
+      written += size;
       if (check_crc) crc = crypto::Crc32Update(crc, piece, size);
       if (!out.file().Write(piece, size))
         return SystemCode(SysCall::WriteFile, kPlace,
@@ -202,10 +214,13 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
       crypto::ZipCryptoDecrypt(r.input, n, keys);
     decoder.Feed(r.input, n);
     if (StatusCode code = write(false)) return code;
+    if (decoder.method() != kStore && decoder.ended() && (decoder.unused() > 0 || remaining > 0))
+      return ConditionCode(Cls::CoderFailed, kPlace, 0x05);
   }
   if (!decoder.ended()) {
     if (StatusCode code = write(true)) return code;
   }
+  if (written != declared) return ConditionCode(Cls::CoderFailed, kPlace, 0x04);
   if (StatusCode code = decoder.End()) return code;
 
   if (IsAes(kind)) {
@@ -245,7 +260,9 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
       if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state))
         return code;
     }
-    if (StatusCode code = SkipLocalHeader(s.cd.file, offset)) return code;
+    uint64_t data_offset = 0;
+    if (StatusCode code = SkipLocalHeader(s.cd.file, offset, data_offset)) return code;
+    if (StatusCode code = s.layout.CheckMember(offset, data_offset, entry.compressed_size)) return code;
     if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
     if (EndsWithSlash(entry.name.c_str())) return ConditionCode(Cls::NoDirectory, 0, 0x00);
     WidePath target;
@@ -294,7 +311,9 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
             return code;
         }
       }
-      if (StatusCode code = SkipLocalHeader(s.cd.file, offset)) return code;
+      uint64_t data_offset = 0;
+      if (StatusCode code = SkipLocalHeader(s.cd.file, offset, data_offset)) return code;
+      if (StatusCode code = s.layout.CheckMember(offset, data_offset, entry.compressed_size)) return code;
       WidePath target;
       if (StatusCode code = BuildTarget(s.directory, entry.name.c_str(), true, target)) return code;
       if (!frame::MatchPattern(pattern.c_str(), entry.name.c_str())) continue;

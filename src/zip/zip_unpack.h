@@ -35,8 +35,9 @@ struct MemberReader {
 };
 inline constexpr size_t kDataBlock = 65536;
 
-// Seeks to a local header, checks it and skips its name and extra field.
-StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset);
+// Seeks to a local header, checks it and skips its name and extra field; `data_offset`
+// gets where the member's data begins.
+StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset, uint64_t& data_offset);
 
 // Decrypts, decompresses and checks one member into the file `name` (its stored name)
 // below the output folder, made with its missing folders; the file takes its name only
