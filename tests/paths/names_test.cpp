@@ -210,6 +210,13 @@ TEST(Times, DosStampsHoldLocalTime) {
   ::tzset();
 }
 
+TEST(Listing, NamesShowControlsEscaped) {
+  std::string text;
+  EXPECT_TRUE(ListingName(u"a\r\n2024-01-01 fake\x1b[2J\x9b\\\u00e9\x7f", text));
+  EXPECT_EQ(text, "a\\x0D\\x0A2024-01-01 fake\\x1B[2J\\x9B\\\xC3\xA9\\x7F");
+  EXPECT_FALSE(ListingName(u"x\xD800", text)) << "a name that is not UTF-16 is refused, not shown";
+}
+
 TEST(Listing, AppendsOnlyWhatFits) {
   char buffer[16] = "";
   uint32_t remaining = sizeof buffer;
