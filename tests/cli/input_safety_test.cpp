@@ -1,0 +1,115 @@
+// What the command takes in and shows: passwords kept off the command line, questions
+// that cannot be asked, and names that try to pass for listing lines or terminal codes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using tx::test::Shell;
+using tx::test::TempDir;
+using tx::test::WriteFile;
+
+const std::string kCli = TX_CLI_PATH;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
+  TempDir dir;
+  const std::string d = "'" + dir.path().string() + "/";
+  const std::string content = tx::test::RandomBytes(3000, 4);
+  WriteFile(dir / "f.bin", content);
+  WriteFile(dir / "crlf", "s3cret word\r\nnot this");
+  WriteFile(dir / "bare", "s3cret word");
+  WriteFile(dir / "wrong", "s3cret\n");
+  for (const char* out : {"out", "zout", "zout2"}) std::filesystem::create_directories(dir / out);
+  int status;
+  auto run = [&](const std::string& args) { return Shell(kCli + " " + args + " 2>&1", &status); };
+
+  std::string out = run("pea pack1 " + d + "a.pea' " + d + "f.bin' --password-file " + d + "crlf'");
+  ASSERT_EQ(status, 0) << out;
+  out = run("pea list " + d + "a.pea' --password-fd 3 3<" + d + "bare'");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Stream  : Stream control tag (AES-256 & OMAC-AES) is OK"), std::string::npos) << out;
+  out = run("pea unpack " + d + "a.pea' --to " + d + "out' --password 's3cret word'");
+  ASSERT_EQ(status, 0) << out << " (the same password as typed on the command line)";
+  EXPECT_TRUE(Read(dir / "out/f.bin") == content);
+  run("pea list " + d + "a.pea' --password-file " + d + "wrong'");
+  EXPECT_EQ(status, 1);
+
+  // A pipe on standard input: only the first line is the password.
+  out = Shell("printf 's3cret word\\nrest' | " + kCli + " zip pack1 " + d + "a.zip' " + d +
+                  "f.bin' --password-fd 0 2>&1",
+              &status);
+  ASSERT_EQ(status, 0) << out;
+  out = run("zip unpack " + d + "a.zip' --to " + d + "zout' --password-file " + d + "crlf'");
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_TRUE(Read(dir / "zout/f.bin") == content);
+  run("zip unpack1 " + d + "a.zip' --to " + d + "zout2' --password-file " + d + "wrong'");
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "zout2/f.bin"));
+
+  // One source only; a file or descriptor that cannot be read is a usage error.
+  for (const std::string& args : {"zip list " + d + "a.zip' --password x --password-file " + d + "crlf'",
+                                  "pea list " + d + "a.pea' --password-file " + d + "missing'",
+                                  "pea list " + d + "a.pea' --password-fd 9",
+                                  "pea list " + d + "a.pea' --password-fd x"}) {
+    run(args);
+    EXPECT_EQ(status, 2) << args;
+  }
+}
+
+TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
+  TempDir dir;
+  const std::string d = "'" + dir.path().string() + "/";
+  WriteFile(dir / "f.txt", "new content");
+  int status;
+  auto run = [&](const std::string& args) {
+    return Shell("setsid " + kCli + " " + args + " 2>&1 </dev/null", &status);
+  };
+  run("pea pack1 " + d + "a.pea' " + d + "f.txt'");
+  ASSERT_EQ(status, 0);
+  run("zip pack1 " + d + "a.zip' " + d + "f.txt'");
+  ASSERT_EQ(status, 0);
+  std::filesystem::create_directories(dir / "out");
+  for (const char* command : {"pea unpack", "pea unpack1", "zip unpack", "zip unpack1"}) {
+    WriteFile(dir / "out/f.txt", "old");
+    const char* archive = command[0] == 'p' ? "a.pea'" : "a.zip'";
+    std::string out = run(std::string("--ask-overwrite ") + command + " " + d + archive + " --to " + d + "out'");
+    EXPECT_EQ(status, 1) << command << ": " << out;
+    EXPECT_NE(out.find(": 0x0090"), std::string::npos) << command << ": " << out;
+    EXPECT_EQ(Read(dir / "out/f.txt"), "old") << command;
+  }
+  // Without the question the file is replaced as asked.
+  run("zip unpack " + d + "a.zip' --to " + d + "out'");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Read(dir / "out/f.txt"), "new content");
+}
+
+TEST(CliInput, ListingsShowControlCharactersInNamesEscaped) {
+  TempDir dir;
+  const std::string d = "'" + dir.path().string() + "/";
+  std::filesystem::create_directories(dir / "src");
+  WriteFile(dir / "src/x\x1b[2J\r\n2021-01-01 00:00:00    A Normal  1  1 fake\x7f\xc2\x9b.txt", "abc");
+  int status;
+  for (const char* format : {"pea", "zip"}) {
+    std::string archive = d + "a." + format + "'";
+    std::string out = Shell(kCli + " " + format + " pack " + archive + " " + d + "src' 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    out = Shell(kCli + " " + format + " list " + archive, &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("x\\x1B[2J\\x0D\\x0A2021-01-01 00:00:00    A Normal  1  1 fake\\x7F\\x9B.txt\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos);
+  }
+}
+
+}  // namespace
