@@ -89,7 +89,8 @@ StatusCode FlushAndCommit(frame::OutputFile& out, uint8_t close_occurrence) {
 // Volumes of an earlier split of the same name numbered beyond `count` would be joined
 // with the new ones: they go, up to the first number that is missing (a join stops there
 // too). The source archive itself is never taken for one.
-StatusCode RemoveStaleVolumes(const WidePath& dir, const WidePath& base, uint32_t count, const char16_t* source) {
+StatusCode RemoveStaleVolumes(const WidePath& dir, const WidePath& base, uint32_t count,
+                              const char16_t* source) {
   platform::FileInfo info;
   for (uint32_t number = count + 1; number <= kMaxVolumes; ++number) {
     std::u16string name = VolumeName(dir, base, number);

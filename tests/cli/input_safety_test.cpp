@@ -69,7 +69,8 @@ TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
   for (const char* command : {"pea unpack", "pea unpack1", "zip unpack", "zip unpack1"}) {
     WriteFile(dir / "out/f.txt", "old");
     const char* archive = command[0] == 'p' ? "a.pea'" : "a.zip'";
-    std::string out = run(std::string("--ask-overwrite ") + command + " " + d + archive + " --to " + d + "out'");
+    std::string out =
+        run(std::string("--ask-overwrite ") + command + " " + d + archive + " --to " + d + "out'");
     EXPECT_EQ(status, 1) << command << ": " << out;
     EXPECT_NE(out.find(": 0x0090"), std::string::npos) << command << ": " << out;
     EXPECT_EQ(Read(dir / "out/f.txt"), "old") << command;
