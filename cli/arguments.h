@@ -41,12 +41,13 @@ class OptionReader {
   }
   bool Unknown() { return Fail("unknown option " + std::string(arg())); }
   const std::string& problem() const { return problem_; }
-
- private:
+  // Notes a problem with the current option; always false.
   bool Fail(std::string problem) {
     problem_ = std::move(problem);
     return false;
   }
+
+ private:
   int argc_;
   char** argv_;
   int index_ = -1;

@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/password_source.h"
 #include "tessarex.h"
 
 namespace tx::cli {
@@ -24,7 +25,7 @@ constexpr Named kTimes[] = {{"dos", 16}, {"unix", 48}};
 
 struct PeaArgs {
   std::vector<const char*> positional;
-  const char* password = nullptr;
+  PasswordSource password;
   const char* key_file = nullptr;
   const char* directory = nullptr;
   const char* filter = nullptr;
@@ -47,7 +48,8 @@ const char* kUsage =
     "  --stream-check CHECK|hmac128|eax128|eax256 (sha256; eax256 with a password or key file)\n"
     "  CHECK: none adler32 crc32 crc64 md5 ripemd160 sha1 sha256 sha512 whirlpool\n"
     "  --time unix|dos (unix)  --demand-encryption\n"
-    "common: --password P  --key-file F  (or --ask-password before the command)\n";
+    "common: --key-file F  --password P, --password-file F (its first line) or --password-fd N\n"
+    "  (the first line read from descriptor N), or --ask-password before the command\n";
 
 int Usage(const char* problem) { return UsageError(kUsage, problem); }
 
@@ -57,8 +59,8 @@ bool Parse(int argc, char** argv, PeaArgs& a, std::string& problem) {
   while (r.Next()) {
     std::string_view arg = r.arg();
     bool ok = true;
-    if (arg == "--password") ok = r.Value(a.password);
-    else if (arg == "--key-file") ok = r.Value(a.key_file);
+    if (a.password.Take(r, ok)) {  // --password, --password-file, --password-fd
+    } else if (arg == "--key-file") ok = r.Value(a.key_file);
     else if (arg == "--to") ok = r.Value(a.directory);
     else if (arg == "--filter") ok = r.Value(a.filter);
     else if (arg == "--compression") ok = r.Choice(kCompressions, a.compression);
@@ -79,7 +81,7 @@ bool Parse(int argc, char** argv, PeaArgs& a, std::string& problem) {
 int List(const CommonOptions& common, const PeaArgs& a) {
   uint32_t options[1] = {common.flags};
   return PrintListing(a.positional[0], [&](char* buffer, uint32_t size) {
-    return pea_list(nullptr, a.positional[0], a.password, a.key_file, buffer, size, options);
+    return pea_list(nullptr, a.positional[0], a.password.get(), a.key_file, buffer, size, options);
   });
 }
 
@@ -90,17 +92,18 @@ int PeaCommand(const CommonOptions& common, int argc, char** argv) {
   std::string_view command = argv[0];
   PeaArgs a;
   std::string problem;
-  if (!Parse(argc - 1, argv + 1, a, problem)) return Usage(problem.c_str());
+  if (!Parse(argc - 1, argv + 1, a, problem) || !a.password.Load(problem)) return Usage(problem.c_str());
   auto need = [&](size_t n) { return a.positional.size() == n; };
   const uint32_t flags = common.flags;
+  const char* password = a.password.get();
   if (command == "pack" || command == "pack1") {
     if (!need(2)) return Usage("pack needs ARCHIVE and SOURCE");
-    if (!a.stream_given && (a.password || a.key_file || (flags & TESSAREX_FLAG_ASK_PASSWORD))) a.stream = 65;
+    if (!a.stream_given && (password || a.key_file || (flags & TESSAREX_FLAG_ASK_PASSWORD))) a.stream = 65;
     uint32_t options[8] = {a.demand_encryption, flags, a.compression, a.volume, a.stream, a.object, a.time,
                            a.list_file};
     uint32_t code = command == "pack"
-                        ? pea_pack2(nullptr, a.positional[0], a.positional[1], a.password, a.key_file, options)
-                        : pea_pack1(nullptr, a.positional[0], a.positional[1], a.password, a.key_file, options);
+                        ? pea_pack2(nullptr, a.positional[0], a.positional[1], password, a.key_file, options)
+                        : pea_pack1(nullptr, a.positional[0], a.positional[1], password, a.key_file, options);
     return Outcome(a.positional[0], code);
   }
   if (command == "unpack" || command == "unpack1") {
@@ -108,8 +111,8 @@ int PeaCommand(const CommonOptions& common, int argc, char** argv) {
     uint32_t options[2] = {a.demand_encryption, flags};
     uint32_t code =
         command == "unpack"
-            ? pea_unpack2(nullptr, a.positional[0], a.directory, a.filter, a.password, a.key_file, options)
-            : pea_unpack1(nullptr, a.positional[0], a.directory, a.password, a.key_file, options);
+            ? pea_unpack2(nullptr, a.positional[0], a.directory, a.filter, password, a.key_file, options)
+            : pea_unpack1(nullptr, a.positional[0], a.directory, password, a.key_file, options);
     return Outcome(a.positional[0], code);
   }
   if (command == "list") {

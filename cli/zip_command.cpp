@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/password_source.h"
 #include "tessarex.h"
 
 namespace tx::cli {
@@ -26,7 +27,7 @@ constexpr Named kDigests[] = {{"md5", 1}, {"sha1", 2}};
 
 struct ZipArgs {
   std::vector<const char*> positional;
-  const char* password = nullptr;
+  PasswordSource password;
   const char* directory = nullptr;
   const char* filter = nullptr;
   uint32_t method = 8, level = 6, directory_flags = 0, encryption = 0, key_length = 32, iv_length = 16,
@@ -50,7 +51,8 @@ const char* kUsage =
     "  --sign none|directory|members|both (none)  --sign-digest md5|sha1 (sha1)\n"
     "  --ntfs-times  --utf8-names  --demand-encryption\n"
     "  (3des, aes, --encrypt-directory and --sign are not available yet)\n"
-    "common: --password P  (or --ask-password before the command)\n";
+    "common: --password P, --password-file F (its first line) or --password-fd N\n"
+    "  (the first line read from descriptor N), or --ask-password before the command\n";
 
 int Usage(const char* problem) { return UsageError(kUsage, problem); }
 
@@ -60,8 +62,8 @@ bool Parse(int argc, char** argv, ZipArgs& a, std::string& problem) {
   while (r.Next()) {
     std::string_view arg = r.arg();
     bool ok = true;
-    if (arg == "--password") ok = r.Value(a.password);
-    else if (arg == "--to") ok = r.Value(a.directory);
+    if (a.password.Take(r, ok)) {  // --password, --password-file, --password-fd
+    } else if (arg == "--to") ok = r.Value(a.directory);
     else if (arg == "--filter") ok = r.Value(a.filter);
     else if (arg == "--method") ok = r.Choice(kMethods, a.method);
     else if (arg == "--level") ok = r.Number(a.level);
@@ -88,7 +90,7 @@ bool Parse(int argc, char** argv, ZipArgs& a, std::string& problem) {
 int List(const CommonOptions& common, const ZipArgs& a) {
   uint32_t options[1] = {common.flags};
   return PrintListing(a.positional[0], [&](char* buffer, uint32_t size) {
-    return zip_list(nullptr, a.positional[0], a.password, buffer, size, options);
+    return zip_list(nullptr, a.positional[0], a.password.get(), buffer, size, options);
   });
 }
 
@@ -99,27 +101,28 @@ int ZipCommand(const CommonOptions& common, int argc, char** argv) {
   std::string_view command = argv[0];
   ZipArgs a;
   std::string problem;
-  if (!Parse(argc - 1, argv + 1, a, problem)) return Usage(problem.c_str());
+  if (!Parse(argc - 1, argv + 1, a, problem) || !a.password.Load(problem)) return Usage(problem.c_str());
   auto need = [&](size_t n) { return a.positional.size() == n; };
   const uint32_t flags = common.flags;
+  const char* password = a.password.get();
   if (command == "pack" || command == "pack1") {
     if (!need(2)) return Usage("pack needs ARCHIVE and SOURCE");
-    if (!a.encryption_given && (a.password || (flags & TESSAREX_FLAG_ASK_PASSWORD))) a.encryption = 3;
+    if (!a.encryption_given && (password || (flags & TESSAREX_FLAG_ASK_PASSWORD))) a.encryption = 3;
     uint32_t options[15] = {a.demand_encryption, flags,          a.method,     a.level,
                             a.directory_flags,   a.encryption,   a.key_length, a.iv_length,
                             a.validation_length, a.strong_flags, a.signing,    a.digest,
                             a.ntfs_times,        a.utf8_names,   a.list_file};
     uint32_t code = command == "pack"
-                        ? zip_pack2(nullptr, a.positional[0], a.positional[1], a.password, options)
-                        : zip_pack1(nullptr, a.positional[0], a.positional[1], a.password, options);
+                        ? zip_pack2(nullptr, a.positional[0], a.positional[1], password, options)
+                        : zip_pack1(nullptr, a.positional[0], a.positional[1], password, options);
     return Outcome(a.positional[0], code);
   }
   if (command == "unpack" || command == "unpack1") {
     if (!need(1)) return Usage("unpack needs ARCHIVE");
     uint32_t options[2] = {a.demand_encryption, flags};
     uint32_t code = command == "unpack"
-                        ? zip_unpack2(nullptr, a.positional[0], a.directory, a.filter, a.password, options)
-                        : zip_unpack1(nullptr, a.positional[0], a.directory, a.password, options);
+                        ? zip_unpack2(nullptr, a.positional[0], a.directory, a.filter, password, options)
+                        : zip_unpack1(nullptr, a.positional[0], a.directory, password, options);
     return Outcome(a.positional[0], code);
   }
   if (command == "list") {

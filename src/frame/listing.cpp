@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/text.h"
+#include "ui/display_text.h"
 
 namespace tx::frame {
 
@@ -25,6 +27,13 @@ std::string FormatText(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   return text;
+}
+
+bool ListingName(const char16_t* name, std::string& out) {
+  std::string text;
+  if (!platform::Utf16ToUtf8(name, text)) return false;
+  out = ui::EscapeControls(text);
+  return true;
 }
 
 std::string ListingAttributes(uint32_t attributes) {

@@ -34,6 +34,11 @@ class ListingText {
 // printf into a string, for the short pieces of a listing line.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// A name (or path) as listing text: UTF-8 with its control characters escaped as the
+// dialogs show them, so an archive cannot fake lines of the listing or send terminal
+// sequences through it. False when the name is not valid UTF-16.
+bool ListingName(const char16_t* name, std::string& out);
+
 // The attribute column: R, H, S, A in four places (blank where the bit is clear) and a blank.
 std::string ListingAttributes(uint32_t attributes);
 

@@ -24,13 +24,22 @@ bool IsRefused(char16_t c, const char16_t* refused) {
   return false;
 }
 
-// The separator before a final ".." component: '/' for a bare "..", 0 when the name does
-// not end in such a component. A folder entry named so would resolve above the target.
-char16_t FinalParentReference(const char16_t* name, size_t size) {
-  if (size < 2 || name[size - 1] != u'.' || name[size - 2] != u'.') return 0;
-  if (size == 2) return u'/';
-  char16_t before = name[size - 3];
-  return before == u'/' || before == u'\\' ? before : 0;
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// Finds components that are exactly "..": `slash` when one is followed by "/" or ends a
+// name after "/" (or alone), `backslash` when one is followed by "\" or ends a name after
+// "\". Other runs of dots ("...", "..x") are ordinary names.
+void FindParentReferences(const char16_t* name, size_t size, bool& slash, bool& backslash) {
+  slash = backslash = false;
+  for (size_t start = 0; start < size;) {
+    size_t end = start;
+    while (end < size && !IsSeparator(name[end])) ++end;
+    if (end - start == 2 && name[start] == u'.' && name[start + 1] == u'.') {
+      char16_t next = end < size ? name[end] : start > 0 ? name[start - 1] : u'/';
+      (next == u'/' ? slash : backslash) = true;
+    }
+    start = end + 1;
+  }
 }
 
 StatusCode NameCode(Cls cls, uint8_t occurrence) { return ConditionCode(cls, place::kNameCheck, occurrence); }
@@ -62,9 +71,10 @@ StatusCode CheckName(const char16_t* name, const char16_t* refused) {
   for (size_t i = 0; i < size; ++i) {
     if (IsRefused(name[i], refused)) return NameCode(Cls::BadName, 0x01);
   }
-  char16_t final_parent = FinalParentReference(name, size);
-  if (Holds(name, size, u"../", 3) || final_parent == u'/') return NameCode(Cls::BadName, 0x02);
-  if (Holds(name, size, u"..\\", 3) || final_parent == u'\\') return NameCode(Cls::BadName, 0x03);
+  bool slash_parent, backslash_parent;
+  FindParentReferences(name, size, slash_parent, backslash_parent);
+  if (slash_parent) return NameCode(Cls::BadName, 0x02);
+  if (backslash_parent) return NameCode(Cls::BadName, 0x03);
   if (Holds(name, size, u"//", 2)) return NameCode(Cls::BadName, 0x04);
   if (name[0] == u'/') return NameCode(Cls::BadName, 0x05);
   return kOk;

@@ -18,9 +18,9 @@ inline constexpr char16_t kRefusedSingleName[] = u"\\/:,;*?<>|";  // one name wi
 inline constexpr char16_t kExecutableExtensions[] = u".exe.dll.ocx.sfx.sys";
 
 // Place 0x31, in this order: empty 0x00113101; 1024 units or more 0x00113102; a character
-// of `refused` 0x00103101; a parent reference "../" (or a final ".." component after "/"
-// or alone) 0x00103102, "..\" (or a final "\..") 0x00103103; "//" 0x00103104; a leading
-// "/" 0x00103105. "..name", "name.." and a leading "\" pass.
+// of `refused` 0x00103101; a component that is exactly "..", followed by "/" (or last,
+// after "/" or alone) 0x00103102, followed by "\" (or last after "\") 0x00103103; "//"
+// 0x00103104; a leading "/" 0x00103105. "..name", "name..", "..." and a leading "\" pass.
 StatusCode CheckName(const char16_t* name, const char16_t* refused);
 
 // True if `name` ends with one of the "."-led extensions of `extensions` (for instance

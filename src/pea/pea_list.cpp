@@ -56,7 +56,7 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
 
     frame::ListingText text(output, output_size);
     std::string name;
-    if (!platform::Utf16ToUtf8(archive_path.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
+    if (!frame::ListingName(archive_path.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
     if (StatusCode code = text.Add("Archive : " + name)) return code;
     if (StatusCode code = text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\n", reader.size))) return code;
     if (StatusCode code = text.Add("\r\n   Date      Time   Attr Method        Size   Packed size  Name\r\n"))
@@ -85,7 +85,7 @@ StatusCode pea_list(void* parent, const char* archive, const char* password, con
       }
       if (index % 10 == 1)
         if (StatusCode add = text.Add(kRule)) return add;
-      if (!platform::Utf16ToUtf8(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
+      if (!frame::ListingName(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
       std::string sizes = entry.IsFolder() ? frame::FormatText("             %13" PRIu64 " ", packed)
                                            : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.size, packed);
       std::string line = frame::ListingTime(entry.last_write) + frame::ListingAttributes(entry.attributes) +

@@ -79,6 +79,27 @@ StatusCode WriteTag(platform::File& out, uint8_t algorithm, PeaCheckState& check
   return size == 0 || out.Write(tag, size) ? kOk : SystemCode(SysCall::WriteFile, 0, 0x02);
 }
 
+// A volume or joined archive is on disk before anything that depends on it happens (the
+// source deleted, the volumes deleted); a failed flush counts as a failed write.
+StatusCode FlushAndCommit(frame::OutputFile& out, uint8_t close_occurrence) {
+  if (!out.file().Flush()) return SystemCode(SysCall::WriteFile, 0, 0x03);
+  return out.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, close_occurrence);
+}
+
+// Volumes of an earlier split of the same name numbered beyond `count` would be joined
+// with the new ones: they go, up to the first number that is missing (a join stops there
+// too). The source archive itself is never taken for one.
+StatusCode RemoveStaleVolumes(const WidePath& dir, const WidePath& base, uint32_t count,
+                              const char16_t* source) {
+  platform::FileInfo info;
+  for (uint32_t number = count + 1; number <= kMaxVolumes; ++number) {
+    std::u16string name = VolumeName(dir, base, number);
+    if (!platform::GetFileInfo(name.c_str(), info) || platform::SameFile(name.c_str(), source)) break;
+    if (!platform::DeleteFile(name.c_str())) return SystemCode(SysCall::DeleteFile, 0, 0x01);
+  }
+  return kOk;
+}
+
 }  // namespace
 
 StatusCode pea_volume_names(const char16_t* directory, const char16_t* path, WidePath& out_directory,
@@ -144,6 +165,10 @@ StatusCode pea_split(void* parent, const char* archive, const char* directory, c
     uint64_t count = data <= per_volume ? 1 : (data + per_volume - 1) / per_volume;
     if (count > kMaxVolumes) return ConditionCode(Cls::VolumeCount, 0, 0x00);
     if (!in.Seek(0, platform::SeekFrom::Begin)) return SystemCode(SysCall::SetFilePointer, 0, 0x01);
+    // An archive named like one of its own volumes would be overwritten while it is read.
+    for (uint32_t number = 1; number <= count; ++number)
+      if (platform::SameFile(VolumeName(dir, base, number).c_str(), archive_path.c_str()))
+        return ConditionCode(Cls::BadName, 0, 0x01);
 
     // Every volume made so far goes again if a later one fails.
     auto buffer = std::make_unique<uint8_t[]>(kCopyPiece);
@@ -167,10 +192,12 @@ StatusCode pea_split(void* parent, const char* archive, const char* directory, c
       if (StatusCode code = CopyBytes(in, out.file(), slice, buffer.get(), frame.progress(), algorithm, check))
         return discard(code);
       if (StatusCode code = WriteTag(out.file(), algorithm, check)) return discard(code);
-      if (!out.Commit()) return discard(SystemCode(SysCall::CloseHandle, 0, 0x01));
+      if (StatusCode code = FlushAndCommit(out, 0x01)) return discard(code);
       rest -= slice;
     }
     if (!in.Close()) return discard(SystemCode(SysCall::CloseHandle, 0, 0x02));
+    if (StatusCode code = RemoveStaleVolumes(dir, base, static_cast<uint32_t>(count), archive_path.c_str()))
+      return discard(code);
     if (options[1] != 0) platform::DeleteFile(archive_path.c_str());
     return kOk;
   });
@@ -230,13 +257,15 @@ StatusCode pea_join(void* parent, const char* path, const char* directory, const
         return code;
       if (!in.Close()) return SystemCode(SysCall::CloseHandle, 0, 0x01);
       if (number == count) break;
+      // A counted volume that cannot be opened would leave a short archive: the join fails.
       if (!in.Open(VolumeName(dir, base, number + 1).c_str(), platform::Access::Read,
                    platform::Disposition::OpenExisting, true))
-        break;  // a volume that went away ends the archive here
+        return SystemCode(SysCall::CreateFile, 0, 0x03);
       if (!in.Size(size)) return SystemCode(SysCall::GetFileSize, 0, 0x02);
     }
     if (StatusCode code = WriteTag(out.file(), algorithm, joined_check)) return code;
-    if (!out.Commit()) return SystemCode(SysCall::CloseHandle, 0, 0x02);
+    if (StatusCode code = FlushAndCommit(out, 0x02)) return code;
+    // Only a complete join that is on disk lets the volumes go.
     if (options[1] != 0)
       for (uint32_t number = 1; number <= count; ++number)
         if (!platform::DeleteFile(VolumeName(dir, base, number).c_str())) break;

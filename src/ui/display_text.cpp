@@ -17,12 +17,10 @@ std::string Convert(const char16_t* text, bool path) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
-    } else if (cp < 0x20 || cp == 0x7F) {
-      cp = '?';
     } else if (path && cp == '\\') {
       cp = '/';
     }
-    AppendUtf8(out, cp);
+    AppendShown(out, cp);
   }
   return out;
 }
@@ -61,6 +59,33 @@ std::string Encode(std::u32string_view s) {
 }
 
 }  // namespace
+
+bool IsControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+void AppendShown(std::string& out, char32_t c) {
+  if (!IsControlCharacter(c)) return AppendUtf8(out, c);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += "\\x";
+  out += kHex[c >> 4];
+  out += kHex[c & 0xF];
+}
+
+std::string EscapeControls(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto b = static_cast<unsigned char>(utf8[i]);
+    // C1 characters are the two-byte sequences C2 80 to C2 9F.
+    if (b == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80) {
+      AppendShown(out, static_cast<unsigned char>(utf8[++i]));
+    } else if (b < 0x80 && IsControlCharacter(b)) {  // never a continuation byte
+      AppendShown(out, b);
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
 
 size_t DisplayWidth(std::string_view utf8) { return Width(Decode(utf8)); }
 

@@ -6,8 +6,17 @@
 
 namespace tx::ui {
 
-// Unpaired surrogates become U+FFFD; control characters become "?" so a hostile name
-// cannot drive the terminal.
+// How names are shown wherever they become text for people (listings, prompts, progress):
+// a control character (C0, DEL, C1) becomes "\x" and two upper-case hex digits of its code
+// point, so a name can neither make a line of its own nor drive a terminal. A backslash
+// stays as it is: Windows-made names hold it as a separator, and the escape only has to
+// be harmless, not reversible.
+bool IsControlCharacter(char32_t c);
+void AppendShown(std::string& out, char32_t c);
+// UTF-8 text (as converted from a name) with its control characters escaped.
+std::string EscapeControls(std::string_view utf8);
+
+// Unpaired surrogates become U+FFFD; control characters are escaped as above.
 std::string DisplayText(const char16_t* text);
 // The same for a path, with "\" separators shown as "/".
 std::string DisplayPath(const char16_t* path);

@@ -41,7 +41,9 @@ int OverwritePrompt(const char16_t* path, platform::FileTime incoming) {
   if (!platform::GetFileInfo(path, existing)) return 0;
   OverwriteQuestion q{CurrentLanguage(), DisplayPath(path), LocalTimeText(existing.last_write),
                       LocalTimeText(incoming)};
-  return CurrentDialogs().AskOverwrite(q);
+  // No file is replaced without an answer: a question that cannot be shown is a Cancel.
+  int answer = CurrentDialogs().AskOverwrite(q);
+  return answer == kNoDialog ? kCancelOverwrite : answer;
 }
 
 int PasswordPrompt(char* buffer) {

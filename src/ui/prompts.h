@@ -9,8 +9,8 @@
 namespace tx::ui {
 
 // Asks before `path` is replaced by an entry of time `incoming` (UTC file time). 0 when
-// nothing exists at the path or the prompt cannot be shown; else the button: 1 Overwrite,
-// 5 Overwrite all, 2 Skip (also Escape), 3 Cancel.
+// nothing exists at the path; else the button: 1 Overwrite, 5 Overwrite all, 2 Skip (also
+// Escape), 3 Cancel (also when the prompt cannot be shown).
 int OverwritePrompt(const char16_t* path, platform::FileTime incoming);
 
 // Asks for a password. 1: `buffer` (at least 251 bytes) holds it null-terminated, at most

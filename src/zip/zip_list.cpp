@@ -120,7 +120,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     if (StatusCode code = OpenCentralDirectory(archive_path.c_str(), DirectoryLimit::kWhole, cd, state))
       return code;
     std::string name;
-    if (!platform::Utf16ToUtf8(archive_path.c_str(), name))
+    if (!frame::ListingName(archive_path.c_str(), name))
       return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
     if (StatusCode code = text.Add("Archive : " + name)) return code;
     if (StatusCode code = text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\nContent : %lu", cd.file_size,
@@ -177,7 +177,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
                   : std::string(8, ' ');
       line += folder ? frame::FormatText("             %13" PRIu64 " ", entry.compressed_size)
                      : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.uncompressed_size, entry.compressed_size);
-      if (!platform::Utf16ToUtf8(entry.name.c_str(), name))
+      if (!frame::ListingName(entry.name.c_str(), name))
         return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
       if (StatusCode code = text.Add(line + name + "\r\n")) return code;
       folders += folder;

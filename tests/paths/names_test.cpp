@@ -32,7 +32,11 @@ TEST(Names, CheckNameRefusesEveryHostileForm) {
       {kRefusedEntryName, 0x00103101, "a\\..|C:x"},  // "\" and ":" are refused before all else
       {kRefusedSingleName, 0x00103101, "a/b"},
       {kRefusedEntryName, 0, "..name|name..|a/..b|a/b..|...|a/./b|dir/|\xc3\xa4/\xe6\x97\xa5.txt"},
-      {kRefusedPeaPath, 0, "\\a|C:\\data|a:b"}};
+      {kRefusedPeaPath, 0, "\\a|C:\\data|a:b"},
+      // Only a component that is exactly ".." climbs; other runs of dots are names.
+      {kRefusedPeaPath, 0, ".../a|..../b|a/.../b|a/...|..x/y|a\\...\\b|.x./..."},
+      {kRefusedPeaPath, 0x00103102, ".../../a|a\\../b|..\\a/../b|.../.."},
+      {kRefusedPeaPath, 0x00103103, ".../..\\a|a/...\\.."}};
   for (const auto& c : cases) {
     for (const std::string& name : test::Split(c.names))
       EXPECT_EQ(CheckName(W(name).c_str(), c.set), c.code) << name;
@@ -104,6 +108,7 @@ TEST_F(ListFile, BaseNamesAndEveryRefusal) {
   EXPECT_EQ(Read("\xEF\xBB\xBF/home/u/\r\nx"), 0u);  // an absolute base is a platform path here
   EXPECT_EQ(test::U8(base_.c_str()), "/home/u/");
   EXPECT_TRUE(Read("/b\rname\r") == 0 && joined_ == u"name|");  // a lone CR ends a line, losing nothing
+  EXPECT_TRUE(Read("/b\r\n...\\x\r\n..y/...\r\n") == 0 && joined_ == u".../x|..y/...|");
 
   // clang-format off
   const std::pair<StatusCode, std::string> files[] = {
@@ -203,6 +208,13 @@ TEST(Times, DosStampsHoldLocalTime) {
   }
   old ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
+}
+
+TEST(Listing, NamesShowControlsEscaped) {
+  std::string text;
+  EXPECT_TRUE(ListingName(u"a\r\n2024-01-01 fake\x1b[2J\x9b\\\u00e9\x7f", text));
+  EXPECT_EQ(text, "a\\x0D\\x0A2024-01-01 fake\\x1B[2J\\x9B\\\xC3\xA9\\x7F");
+  EXPECT_FALSE(ListingName(u"x\xD800", text)) << "a name that is not UTF-16 is refused, not shown";
 }
 
 TEST(Listing, AppendsOnlyWhatFits) {

@@ -97,7 +97,13 @@ TEST_F(Progress, JapaneseTexts) {
 }
 
 TEST(DisplayText, HostileAndLongPaths) {
-  EXPECT_EQ(tx::ui::DisplayText(u"a\x1b[2Jb"), "a?[2Jb") << "no terminal control from a name";
+  // Controls (C0, DEL, C1) are escaped alike in dialogs and listings; text around them,
+  // backslashes and other non-ASCII characters stay.
+  EXPECT_EQ(tx::ui::DisplayText(u"a\x1b[2Jb\r\n\x7f\x85\x9f\xa0\\z"),
+            "a\\x1B[2Jb\\x0D\\x0A\\x7F\\x85\\x9F\xC2\xA0\\z");
+  EXPECT_EQ(tx::ui::DisplayPath(u"d\\\x1b]0;t\x07"), "d/\\x1B]0;t\\x07");
+  EXPECT_EQ(tx::ui::EscapeControls("a\x1b[2J\r\n\x7f\xC2\x85\xC2\x9F\xC2\xA0\xC4\x81\xE2\x80\x8Bz"),
+            "a\\x1B[2J\\x0D\\x0A\\x7F\\x85\\x9F\xC2\xA0\xC4\x81\xE2\x80\x8Bz");
   EXPECT_EQ(tx::ui::DisplayText(u"x\xD800y"), "x\xEF\xBF\xBDy");
   EXPECT_EQ(tx::ui::DisplayPath(u"a\\b\\c"), "a/b/c");
   EXPECT_EQ(tx::ui::ShortenPath("/home/user/file.txt", 40), "/home/user/file.txt");

@@ -58,7 +58,8 @@ TEST_F(Prompts, OverwriteAsksOnlyForWhatExists) {
   EXPECT_EQ(q.incoming_time, "2024-07-01 12:34:56");
   EXPECT_EQ(q.existing_time.size(), 19u);
   EXPECT_EQ(q.path, (dir_ / "exists").string());
-  EXPECT_EQ(tx::ui::OverwritePrompt(Wide("exists").c_str(), 0), 0) << "no answer queued: not shown";
+  EXPECT_EQ(tx::ui::OverwritePrompt(Wide("exists").c_str(), 0), tx::ui::kCancelOverwrite)
+      << "a question that cannot be shown is a Cancel";
 }
 
 TEST_F(Prompts, PasswordIsCutToWholeCharactersAndTheSharedTextWiped) {
