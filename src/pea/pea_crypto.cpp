@@ -7,13 +7,13 @@
 #include "crypto/aes.h"
 #include "crypto/eax.h"
 #include "crypto/hmac.h"
+#include "frame/secrets.h"
 #include "platform/file.h"
 #include "platform/system.h"
 
 namespace tx::pea {
 namespace {
 
-constexpr size_t kMaxPassword = 250;
 constexpr size_t kKeyFileBytes = 2048;
 constexpr uint8_t kPlaceKeyFile = 0x11;
 constexpr uint32_t kIterations = 1000;
@@ -37,7 +37,7 @@ struct DerivedKeys {
 StatusCode PeaKeyMaterial::Build(const char* password, const uint8_t header[kKeyHeaderSize],
                                  const char16_t* key_file) {
   Wipe();
-  size_t password_size = password == nullptr ? 0 : strnlen(password, kMaxPassword);
+  size_t password_size = password == nullptr ? 0 : strnlen(password, frame::kMaxPassword);
   if (password_size > 0) std::memcpy(bytes_, password, password_size);
   std::memcpy(bytes_ + password_size, header, kKeyHeaderSize);
   size_ = password_size + kKeyHeaderSize;

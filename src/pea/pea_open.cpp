@@ -14,19 +14,6 @@ using platform::SysCall;
 constexpr uint32_t kMinBlock = 1024, kMaxBlock = 10485760;
 }  // namespace
 
-PeaPassword::~PeaPassword() { platform::WipeMemory(bytes_, sizeof bytes_); }
-
-StatusCode PeaPassword::Take(const char* argument, bool ask, StatusCode on_cancel) {
-  platform::WipeMemory(bytes_, sizeof bytes_);
-  if (argument != nullptr && *argument != 0) {
-    size_t n = std::strlen(argument);
-    std::memcpy(bytes_, argument, n < 250 ? n : 250);
-    return kOk;
-  }
-  if (ask && ui::PasswordPrompt(bytes_) != 1) return on_cancel;
-  return kOk;
-}
-
 StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error) {
   out.units[0] = 0;
   if (text == nullptr || *text == 0) return kOk;
@@ -77,7 +64,7 @@ StatusCode pea_open_archive(const PeaOpenRequest& request, PeaReader& r, std::un
     if (crypto_header[1] != 0) return MakeCode(0, 0x79, place::kRead, 0x12);
     std::memcpy(r.info.salt, crypto_header + 2, kSaltSize);
     uint16_t stored = static_cast<uint16_t>(crypto_header[14] | crypto_header[15] << 8);
-    PeaPassword password;
+    frame::Password password;
     if (StatusCode code = password.Take(request.password, request.flags & 4, ConditionCode(Cls::Cancelled, 0, 0x02)))
       return code;
     PeaKeyMaterial material;

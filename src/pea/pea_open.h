@@ -6,25 +6,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame/secrets.h"
 #include "frame/status.h"
 #include "pea/pea_format.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
 namespace tx::pea {
-
-// A password of at most 250 bytes, wiped when it goes.
-class PeaPassword {
- public:
-  ~PeaPassword();
-  // The argument when not empty; else, with `ask`, the password prompt (its Cancel, or a
-  // prompt that cannot be shown, gives `on_cancel`); else the empty password.
-  StatusCode Take(const char* argument, bool ask, StatusCode on_cancel);
-  const char* c_str() const { return bytes_; }
-
- private:
-  char bytes_[251] = {};
-};
 
 // An optional path argument: null or empty leaves `out` empty.
 StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error);

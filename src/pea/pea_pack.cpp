@@ -64,7 +64,7 @@ struct PeaWriter {
   BlockDeflater deflater;
 };
 
-StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const PeaPassword& password,
+StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const frame::Password& password,
                  const char16_t* key_file) {
   w.info.compression = o[2];
   w.info.volume_algorithm = o[3];
@@ -207,7 +207,7 @@ StatusCode pea_pack1(void* parent, const char* archive, const char* source, cons
     if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, name)) return code;
     if (frame.progress() && ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), name.c_str()) != 0)
       return ConditionCode(Cls::Cancelled, 0, 0x01);
-    PeaPassword pass;
+    frame::Password pass;
     if (IsEncryptionMode(static_cast<uint8_t>(options[4])))
       if (StatusCode code = pass.Take(password, frame.flags() & 4, ConditionCode(Cls::Cancelled, 0, 0x02)))
         return code;
@@ -262,7 +262,7 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
     }
     if (frame.progress() && ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), nullptr) != 0)
       return ConditionCode(Cls::Cancelled, 0, 0x01);
-    PeaPassword pass;
+    frame::Password pass;
     if (IsEncryptionMode(static_cast<uint8_t>(options[4])))
       if (StatusCode code = pass.Take(password, frame.flags() & 4, ConditionCode(Cls::Cancelled, 0, 0x02)))
         return code;

@@ -65,16 +65,6 @@ StatusCode CheckDigest(const uint8_t* block, size_t length, const ZipArchiveStat
 
 }  // namespace
 
-void ZipPassword::Set(const char* text) {
-  platform::WipeMemory(bytes_, sizeof bytes_);
-  if (text == nullptr) return;
-  size_t n = 0;
-  while (n < sizeof bytes_ - 1 && text[n] != 0) ++n;
-  std::memcpy(bytes_, text, n);
-}
-
-size_t ZipPassword::size() const { return std::strlen(bytes_); }
-
 StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, CentralDirectory& cd,
                                 ZipArchiveState& state) {
   if (!cd.file.Open(archive, platform::Access::Read, platform::Disposition::OpenExisting))

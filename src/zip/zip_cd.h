@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "frame/secrets.h"
 #include "frame/status.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -21,35 +22,8 @@ inline constexpr uint8_t kVerification = 0x52;      // signatures over the direc
 inline constexpr uint8_t kMemberLayout = 0x16;      // where the members lie in the file
 }  // namespace place
 
-// An object that is wiped when it goes, for the entry and archive records, which carry
-// names, signatures and key parameters.
-template <typename T>
-class Wiped {
- public:
-  Wiped() : value_(std::make_unique<T>()) {}
-  ~Wiped() { platform::WipeMemory(value_.get(), sizeof(T)); }
-  Wiped(const Wiped&) = delete;
-  Wiped& operator=(const Wiped&) = delete;
-  T& operator*() { return *value_; }
-  T* operator->() { return value_.get(); }
-
- private:
-  std::unique_ptr<T> value_;
-};
-
-// A password argument: at most 250 bytes, wiped when it goes.
-class ZipPassword {
- public:
-  ~ZipPassword() { platform::WipeMemory(bytes_, sizeof bytes_); }
-  void Set(const char* text);
-  const char* c_str() const { return bytes_; }
-  size_t size() const;
-  bool empty() const { return bytes_[0] == 0; }
-  char* buffer() { return bytes_; }  // for the password prompt: 251 bytes
-
- private:
-  char bytes_[251] = {};
-};
+using frame::Password;
+using frame::Wiped;
 
 struct CentralDirectory {
   platform::File file;

@@ -109,7 +109,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     platform::WidePath archive_path;
     if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
     // Needed only to decrypt a central directory, which a later stage will do.
-    ZipPassword secret;
+    Password secret;
     secret.Set(password);
 
     CentralDirectory cd;

@@ -65,14 +65,6 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   return kOk;
 }
 
-// Zeroes a structure now and again when the call ends: archive state and entries hold
-// names and digests of the caller's data.
-template <typename T>
-struct WipedOnExit {
-  T value{};
-  ~WipedOnExit() { platform::WipeMemory(&value, sizeof value); }
-};
-
 bool Assign(WidePath& out, const std::u16string& text) {
   if (text.size() >= platform::kWidePathUnits) return false;
   std::char_traits<char16_t>::copy(out.units, text.c_str(), text.size() + 1);
@@ -205,7 +197,7 @@ StatusCode RewriteHeader(MemberWriter& w, uint32_t masking, ZipEntryInfo& e, uin
 // the progress window, the password, the generator seeded.
 StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* password_argument,
                     const char16_t* archive, const char16_t* base, const char16_t* name,
-                    PackPassword& password) {
+                    Password& password) {
   if (frame.progress() && ui::ProgressOpen(1, 1, kTextPacking, archive, base, name) != 0)
     return ConditionCode(Cls::Cancelled, kBody, 0x01);
   bool ask = s.encryption != kNoEncryption && (frame.flags() & frame::CallFrame::kFlagAskPassword);
@@ -257,11 +249,11 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
-    WipedOnExit<ZipEntryInfo> entry_holder;
-    WipedOnExit<ZipArchiveState> state_holder;
-    ZipEntryInfo& entry = entry_holder.value;
-    ZipArchiveState& state = state_holder.value;
-    PackPassword pass;
+    frame::Wiped<ZipEntryInfo> entry_holder;
+    frame::Wiped<ZipArchiveState> state_holder;
+    ZipEntryInfo& entry = *entry_holder;
+    ZipArchiveState& state = *state_holder;
+    Password pass;
     PackSettings s;
     if (StatusCode code = ReadOptions(options, s)) return code;
     WidePath archive_path, source_path, base, name;
@@ -316,11 +308,11 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
-    WipedOnExit<ZipEntryInfo> entry_holder;
-    WipedOnExit<ZipArchiveState> state_holder;
-    ZipEntryInfo& entry = entry_holder.value;
-    ZipArchiveState& state = state_holder.value;
-    PackPassword pass;
+    frame::Wiped<ZipEntryInfo> entry_holder;
+    frame::Wiped<ZipArchiveState> state_holder;
+    ZipEntryInfo& entry = *entry_holder;
+    ZipArchiveState& state = *state_holder;
+    Password pass;
     frame::NameBuffer names;
     if (!names.Reserve(frame::NameBuffer::kGrowUnits)) return ConditionCode(Cls::NoMemory, 0, 0x01);
     PackSettings s;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "frame/output_file.h"
+#include "frame/secrets.h"
 #include "frame/status.h"
 #include "zip/zip_compress.h"
 #include "zip/zip_records.h"
@@ -29,26 +30,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options);
 
 inline constexpr size_t kPackBlock = 65536;
-inline constexpr size_t kMaxPassword = 250;
-
-// A password of at most 250 bytes, wiped when it goes.
-class PackPassword {
- public:
-  PackPassword() = default;
-  ~PackPassword();
-  PackPassword(const PackPassword&) = delete;
-  PackPassword& operator=(const PackPassword&) = delete;
-
-  // The argument cut to 250 bytes; when it is empty and `ask` is set, the password prompt
-  // (a cancelled or unavailable prompt gives `on_cancel`).
-  StatusCode Take(const char* argument, bool ask, StatusCode on_cancel);
-  const uint8_t* data() const { return bytes_; }
-  size_t size() const { return size_; }
-
- private:
-  uint8_t bytes_[kMaxPassword + 1] = {};
-  size_t size_ = 0;
-};
+using frame::Password;
 
 // What writing members needs for a whole call: the archive, two data blocks, the coder.
 struct MemberWriter {
@@ -56,7 +38,7 @@ struct MemberWriter {
   std::unique_ptr<uint8_t[]> input, output;
   MemberCompressor coder;
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
-  const PackPassword* password = nullptr;
+  const Password* password = nullptr;
 
   // False when the blocks cannot be had.
   bool Allocate();

@@ -64,23 +64,6 @@ StatusCode Drain(MemberCompressor& coder, uint8_t* out, size_t& used, bool finis
 
 }  // namespace
 
-PackPassword::~PackPassword() { platform::WipeMemory(bytes_, sizeof bytes_); }
-
-StatusCode PackPassword::Take(const char* argument, bool ask, StatusCode on_cancel) {
-  platform::WipeMemory(bytes_, sizeof bytes_);
-  size_ = 0;
-  if (argument != nullptr && *argument != 0) {
-    size_ = std::strlen(argument);
-    if (size_ > kMaxPassword) size_ = kMaxPassword;
-    std::memcpy(bytes_, argument, size_);
-    return kOk;
-  }
-  if (!ask) return kOk;
-  if (ui::PasswordPrompt(reinterpret_cast<char*>(bytes_)) != 1) return on_cancel;
-  size_ = std::strlen(reinterpret_cast<char*>(bytes_));
-  return kOk;
-}
-
 bool MemberWriter::Allocate() {
   input.reset(new (std::nothrow) uint8_t[kPackBlock]);
   output.reset(new (std::nothrow) uint8_t[kPackBlock]);

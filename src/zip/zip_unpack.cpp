@@ -81,7 +81,7 @@ bool FailsDemand(const ZipEntryInfo& entry, const ZipArchiveState& state) {
 struct Session {
   WidePath archive, directory;
   frame::OutputTree tree;
-  ZipPassword password;
+  Password password;
   CentralDirectory cd;
   MemberLayout layout;
   Wiped<ZipArchiveState> state;
@@ -138,7 +138,7 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   if (kind >= kStrongUnknown) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
   if ((IsAes(kind) || kind == kTraditional) && r.password.empty() && (r.flags & kAskPassword)) {
     r.flags &= ~kAskPassword;
-    if (ui::PasswordPrompt(r.password.buffer()) != 1) return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+    if (StatusCode code = r.password.Ask(ConditionCode(Cls::Cancelled, kPlace, 0x01))) return code;
   }
   ZipAesContext aes;
   crypto::ZipCryptoKeys keys;

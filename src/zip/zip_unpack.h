@@ -29,7 +29,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
 struct MemberReader {
   platform::File& archive;
   uint32_t& flags;        // bit 2 is cleared once the password prompt has been shown
-  ZipPassword& password;  // a prompted password is kept for the members that follow
+  Password& password;    // a prompted password is kept for the members that follow
   uint8_t* input;         // 64 KiB
   uint8_t* output;        // 64 KiB
 };
