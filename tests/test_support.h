@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,14 @@ class TempDir {
 inline void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
 }
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A path quoted for the shell (paths of the tests hold no quote).
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 inline std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 gen(seed);

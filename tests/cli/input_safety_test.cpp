@@ -11,14 +11,10 @@ namespace {
 
 using tx::test::Shell;
 using tx::test::TempDir;
+using tx::test::ReadFile;
 using tx::test::WriteFile;
 
 const std::string kCli = TX_CLI_PATH;
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
   TempDir dir;
@@ -35,7 +31,7 @@ TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
   ASSERT_EQ(status, 0) << out;
   out = run("pea unpack " + d + "a.pea' --to " + d + "out' --password-fd 3 3<" + d + "bare'");
   ASSERT_EQ(status, 0) << out;
-  EXPECT_TRUE(Read(dir / "out/f.bin") == content);
+  EXPECT_TRUE(ReadFile(dir / "out/f.bin") == content);
   // A pipe on standard input: only its first line; the same password as on the command line.
   out = Shell("printf 's3cret word\\nrest' | " + kCli + " zip pack1 " + d + "a.zip' " + d +
                   "f.bin' --password-fd 0 2>&1",
@@ -73,7 +69,7 @@ TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
         run(std::string("--ask-overwrite ") + command + " " + d + archive + " --to " + d + "out'");
     EXPECT_EQ(status, 1) << command << ": " << out;
     EXPECT_NE(out.find(": 0x0090"), std::string::npos) << command << ": " << out;
-    EXPECT_EQ(Read(dir / "out/f.txt"), "old") << command;
+    EXPECT_EQ(ReadFile(dir / "out/f.txt"), "old") << command;
   }
 }
 

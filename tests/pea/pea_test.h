@@ -15,7 +15,7 @@
 
 #include "tessarex.h"
 #include "test_support.h"
-#include "ui/scripted_dialogs.h"
+#include "scripted_ui.h"
 
 namespace tx::test {
 
@@ -53,10 +53,6 @@ inline std::string List(const std::string& archive, const char* password, uint32
   return text.data();
 }
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 inline void SetTime(const fs::path& path, int64_t seconds, long nanos = 0) {
   timespec times[2] = {{seconds, nanos}, {seconds, nanos}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
@@ -77,7 +73,6 @@ inline Files Tree(const fs::path& root) {
   return tree;
 }
 
-inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // Runs the independent verifier; returns its exit status and leaves its output in `out`.
 inline int Reader(const std::string& args, std::string* out = nullptr) {
@@ -87,13 +82,6 @@ inline int Reader(const std::string& args, std::string* out = nullptr) {
   if (out) *out = text;
   return status;
 }
-
-// Scripted dialogs for one test; the previous backend comes back afterwards.
-struct ScriptedUi {
-  ui::ScriptedDialogs dialogs;
-  ui::Dialogs* previous = ui::InstallDialogs(&dialogs);
-  ~ScriptedUi() { ui::InstallDialogs(previous); }
-};
 
 // A hand-made archive without checks at any level, so that every byte is the test's own:
 // Unix times, stored content (block size 0) or raw blocks of the given block size.

@@ -23,11 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The names in a folder, to see that no temporary file was left behind.
 std::set<std::string> Names(const fs::path& folder) {
   std::set<std::string> names;
@@ -37,7 +32,7 @@ std::set<std::string> Names(const fs::path& folder) {
 
 // Changes the first occurrence of `text` in a file.
 void Patch(const fs::path& path, const std::string& text, const std::string& with) {
-  std::string bytes = Read(path);
+  std::string bytes = ReadFile(path);
   size_t at = bytes.find(text);
   ASSERT_NE(at, std::string::npos);
   bytes.replace(at, with.size(), with);
@@ -79,7 +74,7 @@ TEST_F(Safety, AFailedExtractionKeepsTheFileThatWasThere) {
   EXPECT_EQ(pea_unpack2(nullptr, pea.c_str(), out().c_str(), nullptr, "", nullptr, kNoFlags.data()) & kClass,
             0x00610000u);
   EXPECT_EQ(pea_unpack1(nullptr, pea.c_str(), out().c_str(), "", nullptr, kNoFlags.data()) & kClass, 0x00610000u);
-  EXPECT_EQ(Read(dir / "out/data.txt"), "precious");
+  EXPECT_EQ(ReadFile(dir / "out/data.txt"), "precious");
   EXPECT_EQ(Names(out()), std::set<std::string>{"data.txt"});
 }
 
@@ -95,7 +90,7 @@ TEST_F(Safety, EncryptedPeaFilesAppearOnlyOnceTheStreamAuthenticates) {
                         PeaWords(0, stream, 2).data()),
               0u);
     for (const std::string& archive : {pea, one}) {
-      std::string bytes = Read(archive);
+      std::string bytes = ReadFile(archive);
       bytes.back() ^= 1;
       WriteFile(archive, bytes);
     }
@@ -110,7 +105,7 @@ TEST_F(Safety, EncryptedPeaFilesAppearOnlyOnceTheStreamAuthenticates) {
     const uint32_t go_on[2] = {0, 8};
     EXPECT_EQ(pea_unpack2(nullptr, pea.c_str(), out().c_str(), nullptr, "pw", nullptr, go_on) & kClass,
               0x00420000u);
-    EXPECT_EQ(Read(dir / "out/data.txt"), "precious");
+    EXPECT_EQ(ReadFile(dir / "out/data.txt"), "precious");
     // Folders may stay; no file of the archive does, under any name.
     for (const auto& e : fs::recursive_directory_iterator(out()))
       EXPECT_TRUE(e.is_directory() || e.path().filename() == "data.txt") << e.path();
@@ -119,8 +114,8 @@ TEST_F(Safety, EncryptedPeaFilesAppearOnlyOnceTheStreamAuthenticates) {
   ASSERT_EQ(pea_pack2(nullptr, good.c_str(), (dir / "src/*").c_str(), "pw", nullptr, PeaWords(2, 49, 2).data()),
             0u);
   EXPECT_EQ(pea_unpack2(nullptr, good.c_str(), out().c_str(), nullptr, "pw", nullptr, kNoFlags.data()), 0u);
-  EXPECT_EQ(Read(dir / "out/data.txt"), Read(dir / "src/data.txt"));
-  EXPECT_EQ(Read(dir / "out/sub/more.txt"), "below");
+  EXPECT_EQ(ReadFile(dir / "out/data.txt"), ReadFile(dir / "src/data.txt"));
+  EXPECT_EQ(ReadFile(dir / "out/sub/more.txt"), "below");
 }
 
 TEST_F(Safety, AFailedPackKeepsThePreviousArchive) {
@@ -134,20 +129,20 @@ TEST_F(Safety, AFailedPackKeepsThePreviousArchive) {
   auto pw = PeaWords(2, 19, 2);
   pw[7] = 1;
   EXPECT_NE(pea_pack2(nullptr, pea.c_str(), list.c_str(), "", nullptr, pw.data()), 0u);
-  EXPECT_EQ(Read(zip), "old zip");
-  EXPECT_EQ(Read(pea), "old pea");
+  EXPECT_EQ(ReadFile(zip), "old zip");
+  EXPECT_EQ(ReadFile(pea), "old pea");
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"list.txt", "old.pea", "old.zip", "out", "src"}));
   // A successful pack replaces it.
   EXPECT_EQ(zip_pack2(nullptr, zip.c_str(), (dir / "src/*").c_str(), nullptr, ZipWords(8).data()), 0u);
-  EXPECT_EQ(Read(zip).substr(0, 2), "PK");
+  EXPECT_EQ(ReadFile(zip).substr(0, 2), "PK");
 }
 
 TEST_F(Safety, AnArchiveIsNeverItsOwnInput) {
   std::string data = dir / "src/data.txt", list = dir / "names.txt";
-  std::string before = Read(data);
+  std::string before = ReadFile(data);
   EXPECT_EQ(zip_pack1(nullptr, data.c_str(), data.c_str(), nullptr, ZipWords().data()), 0x01020000u);
   EXPECT_EQ(pea_pack1(nullptr, data.c_str(), data.c_str(), "", nullptr, PeaWords(2, 19, 2).data()), 0x01020000u);
-  EXPECT_EQ(Read(data), before);
+  EXPECT_EQ(ReadFile(data), before);
   WriteFile(list, dir.path().string() + "/src\r\ndata.txt\r\n");
   auto zw = ZipWords();
   zw[14] = 1;
@@ -158,18 +153,18 @@ TEST_F(Safety, AnArchiveIsNeverItsOwnInput) {
   // The key file is an input too.
   EXPECT_EQ(pea_pack1(nullptr, list.c_str(), data.c_str(), "", list.c_str(), PeaWords(2, 49, 2).data()),
             0x01020000u);
-  EXPECT_EQ(Read(list), dir.path().string() + "/src\r\ndata.txt\r\n");
+  EXPECT_EQ(ReadFile(list), dir.path().string() + "/src\r\ndata.txt\r\n");
 
   // An archive inside the folder it packs is left out of its own walk.
   std::string inside = dir / "src/self.zip", pea = dir / "src/self.pea";
   for (int round = 0; round < 2; ++round)
     ASSERT_EQ(zip_pack2(nullptr, inside.c_str(), (dir / "src/").c_str(), nullptr, ZipWords().data()), 0u);
-  std::string zip_bytes = Read(inside);
+  std::string zip_bytes = ReadFile(inside);
   fs::remove(inside);
   for (int round = 0; round < 2; ++round)
     ASSERT_EQ(pea_pack2(nullptr, pea.c_str(), (dir / "src/").c_str(), "", nullptr, PeaWords(2, 19, 2).data()),
               0u);
-  std::string pea_bytes = Read(pea);
+  std::string pea_bytes = ReadFile(pea);
   EXPECT_EQ(zip_bytes.find("self.zip"), std::string::npos);
   EXPECT_EQ(pea_bytes.find("self.pea"), std::string::npos);
   EXPECT_NE(zip_bytes.find("src/data.txt"), std::string::npos);
@@ -204,9 +199,9 @@ TEST_F(Safety, LinksInTheOutputFolderCarryNoWriteOutsideIt) {
   const std::array<uint32_t, 2> flags = {0, 0};
   EXPECT_EQ(zip_unpack2(nullptr, zip.c_str(), out().c_str(), "file.txt", nullptr, flags.data()), 0u);
   EXPECT_FALSE(fs::is_symlink(dir.path() / "out/file.txt"));
-  EXPECT_EQ(Read(dir / "out/file.txt"), "plain");
+  EXPECT_EQ(ReadFile(dir / "out/file.txt"), "plain");
   EXPECT_EQ(Names(dir.path() / "outside"), std::set<std::string>{"secret.txt"});
-  EXPECT_EQ(Read(dir / "outside/secret.txt"), "secret");
+  EXPECT_EQ(ReadFile(dir / "outside/secret.txt"), "secret");
 }
 
 TEST_F(Safety, PackingFollowsLinksButEntersEachFolderOnce) {
@@ -224,7 +219,7 @@ TEST_F(Safety, PackingFollowsLinksButEntersEachFolderOnce) {
   fs::remove_all(out());
   fs::create_directory(out());
   ASSERT_EQ(pea_unpack2(nullptr, pea.c_str(), out().c_str(), nullptr, "", nullptr, kNoFlags.data()), 0u);
-  EXPECT_EQ(Read(dir / "out/src/sub/more.txt"), "below");
+  EXPECT_EQ(ReadFile(dir / "out/src/sub/more.txt"), "below");
   EXPECT_TRUE(fs::is_directory(dir.path() / "out/src/sub/loop"));
   EXPECT_TRUE(fs::is_empty(dir.path() / "out/src/sub/loop"));
 }
@@ -283,15 +278,15 @@ TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
               return pea_unpack1(nullptr, pea.c_str(), out().c_str(), "", nullptr, kNoFlags.data()) & kClass;
             }),
             0x01040000u);
-  EXPECT_EQ(Read(dir / "out/big.bin"), "precious");
+  EXPECT_EQ(ReadFile(dir / "out/big.bin"), "precious");
   EXPECT_EQ(Names(out()), std::set<std::string>{"big.bin"});
-  std::string zip_before = Read(zip), pea_before = Read(pea);
+  std::string zip_before = ReadFile(zip), pea_before = ReadFile(pea);
   EXPECT_EQ(limited([&] {
               return zip_pack1(nullptr, zip.c_str(), (dir / "src/big.bin").c_str(), nullptr, ZipWords().data()) &
                      kClass;
             }),
             0x01040000u);
-  EXPECT_EQ(Read(zip), zip_before);
+  EXPECT_EQ(ReadFile(zip), zip_before);
 
   // Killed while packing slowly (BZip2 of random data): the old archive is whole.
   WriteFile(dir / "src/big.bin", RandomBytes(48 << 20, 8));
@@ -313,10 +308,10 @@ TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
   };
   for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     EXPECT_TRUE(killed(signal, {"tessarex", "zip", "pack1", zip, dir / "src/big.bin", "--method", "bzip2"}));
-    EXPECT_EQ(Read(zip), zip_before) << signal;
+    EXPECT_EQ(ReadFile(zip), zip_before) << signal;
   }
   EXPECT_TRUE(killed(SIGKILL, {"tessarex", "pea", "pack1", pea, dir / "src/big.bin", "--compression", "better"}));
-  EXPECT_EQ(Read(pea), pea_before);
+  EXPECT_EQ(ReadFile(pea), pea_before);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 #include "tessarex.h"
 #include "test_support.h"
-#include "ui/scripted_dialogs.h"
+#include "scripted_ui.h"
 
 namespace tx::test {
 
@@ -28,11 +28,6 @@ inline Words Aes(uint32_t kind, uint32_t key_length, uint32_t method = 8) {
   return {0, 0, method, 6, 0, kind, key_length};
 }
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // Everything below `root`: relative path -> content, "<dir>" for a folder.
 inline std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -153,12 +148,5 @@ inline int Peer(const std::string& command, std::string* out = nullptr) {
   if (out) *out = text;
   return status;
 }
-
-// Scripted dialogs for one test; the previous backend comes back afterwards.
-struct ScriptedUi {
-  ui::ScriptedDialogs dialogs;
-  ui::Dialogs* previous = ui::InstallDialogs(&dialogs);
-  ~ScriptedUi() { ui::InstallDialogs(previous); }
-};
 
 }  // namespace tx::test

@@ -18,7 +18,7 @@
 #include "tessarex.h"
 #include "test_support.h"
 #include "ui/dialogs.h"
-#include "ui/scripted_dialogs.h"
+#include "scripted_ui.h"
 #include "zip/zip_aes.h"
 
 namespace tx::test {
@@ -153,12 +153,6 @@ inline std::string BuildZip(const std::vector<Member>& members, const Layout& la
   return out + layout.comment;
 }
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every regular file under `root` by its relative name, with its content.
 inline std::map<std::string, std::string> Tree(const std::filesystem::path& root) {
@@ -169,13 +163,6 @@ inline std::map<std::string, std::string> Tree(const std::filesystem::path& root
   }
   return files;
 }
-
-// Scripted dialogs for one scope; the previous backend comes back afterwards.
-struct ScriptedUi {
-  ui::ScriptedDialogs dialogs;
-  ui::Dialogs* previous = ui::InstallDialogs(&dialogs);
-  ~ScriptedUi() { ui::InstallDialogs(previous); }
-};
 
 inline uint32_t Unpack2(const std::string& archive, const std::string& to, const char* password = nullptr,
                         uint32_t flags = 0, const char* filter = nullptr, uint32_t demand = 0) {
