@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tx::cli {
 
@@ -17,5 +18,7 @@ int ZipCommand(const CommonOptions& options, int argc, char** argv);
 
 // Prints a failed call's status to stderr: "tessarex: WHAT: <decoded status>".
 void ReportFailure(const char* what, uint32_t code);
+// The line that describes a status code, as the library words it.
+std::string StatusText(uint32_t code);
 
 }  // namespace tx::cli

@@ -4,13 +4,22 @@
 #include <string_view>
 
 #include "cli/commands.h"
-#include "frame/status_text.h"
 #include "tessarex.h"
 
 namespace tx::cli {
 
+std::string StatusText(uint32_t code) {
+  char text[1024];
+  uint32_t result = tessarex_status_text(code, TESSAREX_LANGUAGE_LOCALE, text, sizeof text);
+  return result == 0 || result == 0x00280000 ? text : "";
+}
+
 void ReportFailure(const char* what, uint32_t code) {
-  std::fprintf(stderr, "tessarex: %s: %s\n", what, frame::DescribeStatus(code).c_str());
+  std::fprintf(stderr, "tessarex: %s: %s\n", what, StatusText(code).c_str());
+  // A failed system call also says on what and why, in the system's own words.
+  char detail[4096];
+  if ((code >> 24) == 0x01 && tessarex_failure_text(detail, sizeof detail) != 0x00010001 && detail[0] != 0)
+    std::fprintf(stderr, "tessarex: %s\n", detail);
 }
 
 namespace {

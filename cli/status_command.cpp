@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "cli/commands.h"
-#include "frame/status_text.h"
 
 namespace tx::cli {
 
@@ -21,7 +20,7 @@ int StatusCommand(int argc, char** argv) {
     std::fprintf(stderr, "tessarex: not a status code: %s\n", argv[0]);
     return 2;
   }
-  std::printf("%s\n", frame::DescribeStatus(static_cast<uint32_t>(value)).c_str());
+  std::printf("%s\n", StatusText(static_cast<uint32_t>(value)).c_str());
   return 0;
 }
 

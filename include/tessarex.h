@@ -211,6 +211,28 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack2(void* parent, const cha
 TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* archive, const char* password,
                                                       char* output, uint32_t output_size, const uint32_t* options);
 
+/*
+ * Linux extensions. These functions are this library's own additions for hosts on Linux;
+ * they change nothing in the functions above.
+ *
+ * tessarex_status_text writes one line describing `code` into `buffer` (`size` bytes with
+ * the terminating zero): the code in hex, the failed call or the condition by name, the
+ * place and occurrence, and the error notice's message where the class has one (in the
+ * language chosen: TESSAREX_LANGUAGE_LOCALE follows LC_ALL, LC_MESSAGES and LANG as the
+ * dialogs do). Returns 0; 0x00280000 when the text was cut to fit; 0x00010001 when
+ * `buffer` is null or `size` 0; 0x00020001 for an unknown language.
+ *
+ * tessarex_failure_text writes what the last failed system call of this thread's last
+ * call concerned and why, as "PATH: reason" (for instance "data/q.zip: No such file or
+ * directory") or "reason" alone, or an empty text when no system call failed. Codes with
+ * the system flag (0x01xxxxxx) have such a text. Returns as tessarex_status_text.
+ */
+enum { TESSAREX_LANGUAGE_LOCALE = 0, TESSAREX_LANGUAGE_ENGLISH = 1, TESSAREX_LANGUAGE_JAPANESE = 2 };
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_status_text(uint32_t code, uint32_t language, char* buffer,
+                                                                  uint32_t size);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_failure_text(char* buffer, uint32_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "frame/status.h"
+#include "platform/failure.h"
 #include "platform/text.h"
 
 namespace tx::frame {
@@ -43,6 +44,7 @@ class CallFrame {
 template <typename Body>
 StatusCode RunExport(void* parent, uint32_t flags, Body&& body) noexcept {
   try {
+    platform::ClearFailure();
     CallFrame frame(parent, flags);
     return body(frame);
   } catch (...) {

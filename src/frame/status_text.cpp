@@ -14,25 +14,25 @@ struct Name {
 };
 
 constexpr Name kSystemCalls[] = {
-    {0x00, "closing a file (CloseHandle)"},
-    {0x01, "finding files (FindFirstFileW)"},
-    {0x02, "opening or creating a file (CreateFileW)"},
-    {0x03, "reading a file, or fewer bytes read than asked (ReadFile)"},
-    {0x04, "writing a file (WriteFile)"},
-    {0x05, "moving the file pointer (SetFilePointer)"},
-    {0x06, "setting file times (SetFileTime)"},
-    {0x07, "reading file times (GetFileTime)"},
-    {0x08, "reading the file size (GetFileSize)"},
-    {0x09, "reading the current directory, or it is 1024 units or longer (GetCurrentDirectoryW)"},
-    {0x0A, "reading file attributes (GetFileAttributesExW)"},
-    {0x0B, "creating a directory (CreateDirectoryW)"},
-    {0x0C, "finding the temporary directory (GetTempPathW)"},
-    {0x0D, "creating a temporary file name (GetTempFileNameW)"},
-    {0x0E, "deleting a file (DeleteFileW)"},
-    {0x0F, "moving a file (MoveFileW)"},
-    {0x20, "converting text to UTF-16, or the result is too long (MultiByteToWideChar)"},
-    {0x21, "converting text from UTF-16 (WideCharToMultiByte)"},
-    {0x30, "a certificate store or cryptographic provider call"},
+    {0x00, "closing a file"},
+    {0x01, "finding files"},
+    {0x02, "opening or creating a file"},
+    {0x03, "reading a file, or fewer bytes read than asked"},
+    {0x04, "writing a file"},
+    {0x05, "moving the file position"},
+    {0x06, "setting file times"},
+    {0x07, "reading file times"},
+    {0x08, "reading the file size"},
+    {0x09, "reading the current directory, or it is 1024 units or longer"},
+    {0x0A, "reading file attributes"},
+    {0x0B, "creating a directory"},
+    {0x0C, "finding the temporary directory"},
+    {0x0D, "creating a temporary file"},
+    {0x0E, "deleting a file"},
+    {0x0F, "moving or renaming a file"},
+    {0x20, "converting text to UTF-16 (not valid UTF-8, or too long)"},
+    {0x21, "converting text from UTF-16"},
+    {0x30, "a certificate store or cryptographic call"},
 };
 
 constexpr Name kClasses[] = {
@@ -54,9 +54,11 @@ constexpr Name kPlaces[] = {
     {0x36, "temporary file"},
     {0x37, "list file reader"},
     {0x38, "type ordering of names"},
+    {0x39, "folder walk"},
     {0x3A, "parent directory creation"},
     {0x3B, "directory entry creation"},
     {0x3C, "empty file creation"},
+    {0x3D, "naming extracted files"},
     {0x41, "file_crc32"},
     {0x42, "file_crc64"},
     {0x43, "file_md5"},
@@ -99,7 +101,7 @@ std::string ClassText(uint8_t system, uint8_t cls) {
 
 }  // namespace
 
-std::string DescribeStatus(StatusCode code) {
+std::string DescribeStatus(StatusCode code, ui::Language language) {
   if (code == kOk) return "0x00000000 success";
   auto system = static_cast<uint8_t>(code >> 24);
   auto cls = static_cast<uint8_t>(code >> 16);
@@ -118,7 +120,7 @@ std::string DescribeStatus(StatusCode code) {
   out += buffer;
   std::snprintf(buffer, sizeof buffer, "; occurrence %u", occurrence);
   out += buffer;
-  const char* message = ui::MessageText(ui::NoticeMessageNumber(code), ui::CurrentLanguage());
+  const char* message = ui::MessageText(ui::NoticeMessageNumber(code), language);
   if (message && code > 0xFFFF) {
     out += ": ";
     for (const char* p = message; *p; ++p) out += *p == '\n' ? ' ' : *p;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/failure.h"
+
 namespace tx::platform {
 
 namespace {
@@ -103,15 +105,18 @@ bool DirSearch::First(const char16_t* pattern, FindData& data) {
     ScopedFd dir_fd{::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
     if (dir_fd.fd < 0) {
       unreadable_ = errno != ENOENT && errno != ENOTDIR;
+      NoteFailure(dir);
       return false;
     }
     Add(dir_fd.fd, mask.c_str());
+    if (entries_.empty()) NoteFailure(path);
     return Next(data);
   }
 
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     unreadable_ = errno != ENOENT && errno != ENOTDIR;
+    NoteFailure(dir);
     return false;
   }
   DirHandle handle(::fdopendir(fd));
@@ -128,6 +133,7 @@ bool DirSearch::First(const char16_t* pattern, FindData& data) {
       if (errno == 0) break;
       entries_.clear();
       unreadable_ = true;
+      NoteFailure(dir);
       return false;
     }
     if (IsDotOrDotDot(item->d_name) || !MatchWildcards(mask.c_str(), item->d_name)) continue;

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/failure.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -78,6 +79,7 @@ bool Directory::Open(const char16_t* path) {
   do fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
   if (fd < 0 && errno == EACCES) fd = ::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) NoteFailure(name);
   fd_ = fd;
   return fd_ >= 0;
 }
@@ -144,7 +146,10 @@ Beneath OpenBeneath(const Directory& root, const char16_t* relative, size_t leng
       if (::mkdirat(holder.fd_, part.c_str(), 0777) != 0 && errno != EEXIST) return Beneath::Failed;
       fd = OpenFolderAt(holder.fd_, part.c_str());
     }
-    if (fd < 0) return Classify(holder.fd_, part.c_str());
+    if (fd < 0) {
+      NoteFailure(path.substr(0, end));
+      return Classify(holder.fd_, part.c_str());
+    }
     holder.Close();
     holder.fd_ = fd;
   }

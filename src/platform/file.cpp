@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/failure.h"
 #include "platform/text.h"
 
 namespace tx::platform {
@@ -35,12 +36,21 @@ void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds) 
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_), id_(other.id_), writer_(other.writer_) { other.fd_ = -1; }
+File::File(File&& other) noexcept
+    : fd_(other.fd_), name_(std::move(other.name_)), id_(other.id_), writer_(other.writer_) {
+  other.fd_ = -1;
+}
+
+bool File::Failed() const {
+  NoteFailure(name_);
+  return false;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    name_ = std::move(other.name_);
     id_ = other.id_;
     writer_ = other.writer_;
     other.fd_ = -1;
@@ -65,17 +75,24 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
     // Non-blocking only while opening: a FIFO must not hang the call waiting for a peer.
     fd = ::open(name.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    NoteFailure(name);
+    return false;
+  }
   // Only regular files: a directory, device or pipe is not a file to read or write here.
   struct stat st;
   // O_NONBLOCK stays: it means nothing for the regular files that pass here.
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (errno == 0 || S_ISDIR(st.st_mode)) errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    NoteFailure(name);
     ::close(fd);
     return false;
   }
   FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   bool writer = access != Access::Read;
   if (!AdmitOpen(id, writer)) {
+    errno = ETXTBSY;  // in use by this very call
+    NoteFailure(name);
     ::close(fd);
     return false;
   }
@@ -85,14 +102,16 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
     return false;
   }
   id_ = id;
+  name_ = std::move(name);
   writer_ = writer;
   if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
   return true;
 }
 
-bool File::Adopt(int fd) {
+bool File::Adopt(int fd, std::string name) {
   Close();
+  name_ = std::move(name);
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -111,7 +130,7 @@ bool File::ReadPartial(void* buffer, size_t size, size_t& got) {
     ssize_t n = ::read(fd_, p + got, size - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Failed();
     }
     if (n == 0) break;
     got += static_cast<size_t>(n);
@@ -121,7 +140,10 @@ bool File::ReadPartial(void* buffer, size_t size, size_t& got) {
 
 bool File::Read(void* buffer, size_t size) {
   size_t got;
-  return ReadPartial(buffer, size, got) && got == size;
+  if (!ReadPartial(buffer, size, got)) return false;
+  if (got == size) return true;
+  errno = 0;
+  return Failed();
 }
 
 bool File::Write(const void* buffer, size_t size) {
@@ -131,7 +153,7 @@ bool File::Write(const void* buffer, size_t size) {
     ssize_t n = ::write(fd_, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Failed();
     }
     p += n;
     size -= static_cast<size_t>(n);
@@ -155,7 +177,7 @@ bool File::Size(uint64_t& size) const {
   return true;
 }
 
-bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool File::Flush() { return fd_ >= 0 && (::fsync(fd_) == 0 || Failed()); }
 
 bool File::Truncate() {
   off_t pos;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/open_files.h"
 #include "platform/types.h"
@@ -69,9 +70,13 @@ class File {
  private:
   friend class Replacement;
   // Takes a descriptor of a regular file just created for writing.
-  bool Adopt(int fd);
+  bool Adopt(int fd, std::string name);
+
+  // Notes a failed call against this file's name.
+  bool Failed() const;
 
   int fd_ = -1;
+  std::string name_;  // UTF-8, for failure reports
   FileIdentity id_;
   bool writer_ = false;
 };

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/failure.h"
 #include "platform/file.h"
 #include "platform/open_files.h"
 
@@ -181,7 +182,10 @@ bool FileInfoAt(int directory_fd, const char* name, FileInfo& info) {
 
 bool GetFileInfo(const char16_t* path, FileInfo& info) {
   std::string name;
-  return ToUtf8(path, name) && detail::FileInfoAt(AT_FDCWD, name.c_str(), info);
+  if (!ToUtf8(path, name)) return false;
+  if (detail::FileInfoAt(AT_FDCWD, name.c_str(), info)) return true;
+  NoteFailure(name);
+  return false;
 }
 
 bool SetAttributes(const char16_t* path, uint32_t attributes) {
@@ -227,7 +231,9 @@ bool DeleteFile(const char16_t* path) {
   // A file this process holds open is not deleted, as on Windows.
   FileIdentity id;
   if (Identify(name, id) && IsOpenHere(id)) return false;
-  return ::unlink(name.c_str()) == 0;
+  if (::unlink(name.c_str()) == 0) return true;
+  NoteFailure(name);
+  return false;
 }
 
 bool SameFile(const char16_t* a, const char16_t* b) {
@@ -240,13 +246,17 @@ bool MoveFile(const char16_t* from, const char16_t* to) {
   std::string source, target;
   if (!ToUtf8(from, source) || !ToUtf8(to, target)) return false;
   if (RenameNoReplace(source.c_str(), target.c_str())) return true;
-  if (errno != EXDEV) return false;
-  return MoveAcross(source, target);
+  if (errno == EXDEV && MoveAcross(source, target)) return true;
+  NoteFailure(target);
+  return false;
 }
 
 bool CreateDirectory(const char16_t* path) {
   std::string name;
-  return ToUtf8(path, name) && ::mkdir(name.c_str(), 0777) == 0;
+  if (!ToUtf8(path, name)) return false;
+  if (::mkdir(name.c_str(), 0777) == 0) return true;
+  NoteFailure(name);
+  return false;
 }
 
 bool CurrentDirectory(WidePath& out) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/failure.h"
 #include "platform/open_files.h"
 #include "platform/text.h"
 
@@ -48,11 +49,18 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
     return false;
   struct stat st;
   if (::fstatat(dir.native(), target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISDIR(st.st_mode)) return false;
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      NoteFailure(target);
+      return false;
+    }
     // Replacing a file this call is reading would lose what it reads (an archive
     // unpacked onto itself); as on Windows, an open file is not overwritten.
-    if (S_ISREG(st.st_mode) && IsOpenHere({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}))
+    if (S_ISREG(st.st_mode) && IsOpenHere({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})) {
+      errno = ETXTBSY;
+      NoteFailure(target);
       return false;
+    }
   }
   // A folder handle of its own, so the caller's may go away before the rename.
   Directory own;
@@ -62,9 +70,10 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
     int fd = ::openat(own.native(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
+      NoteFailure(target);
       return false;
     }
-    if (!file_.Adopt(fd)) {
+    if (!file_.Adopt(fd, target)) {
       ::close(fd);
       ::unlinkat(own.native(), temporary.c_str(), 0);
       return false;
@@ -79,8 +88,11 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
 
 bool Replacement::Commit(bool durable) {
   if (temporary_.empty()) return false;
-  bool ok = (!durable || file_.Flush()) && file_.Close() &&
-            ::renameat(dir_.native(), temporary_.c_str(), dir_.native(), name_.c_str()) == 0;
+  bool ok = (!durable || file_.Flush()) && file_.Close();
+  if (ok && ::renameat(dir_.native(), temporary_.c_str(), dir_.native(), name_.c_str()) != 0) {
+    NoteFailure(name_);
+    ok = false;
+  }
   if (!ok) {
     Discard();
     return false;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "tessarex.h"
 #include "test_support.h"
 
 namespace {
@@ -99,8 +100,8 @@ TEST(Cli, StatusDecodesAnyCode) {
   EXPECT_EQ(Shell("LANG=ja_JP.UTF-8 LC_ALL= " + kCli + " status 0x00440000"),
             "0x00440000 UnknownCipher; place 0x00 (export body); occurrence 0: 未対応の暗号アルゴリズムです。\n");
   EXPECT_EQ(Shell(kCli + " status 0x01203201"),
-            "0x01203201 system call failed: converting text to UTF-16, or the result is too long "
-            "(MultiByteToWideChar); place 0x32 (argument conversion); occurrence 1\n");
+            "0x01203201 system call failed: converting text to UTF-16 (not valid UTF-8, or too long); "
+            "place 0x32 (argument conversion); occurrence 1\n");
   EXPECT_EQ(Shell(kCli + " status 0"), "0x00000000 success\n");
   Shell(kCli + " status 0x100000000 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
@@ -127,12 +128,41 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
     fields >> address >> type >> name;
     if (type == "T" || type == "W" || type == "D" || type == "B" || type == "R") exported.insert(name);
   }
+  std::set<std::string> extensions;
+  for (auto it = exported.begin(); it != exported.end();)
+    it = it->rfind("tessarex_", 0) == 0 ? (extensions.insert(*it), exported.erase(it)) : std::next(it);
   EXPECT_EQ(exported, (std::set<std::string>{"file_crc32", "file_crc64", "file_md5", "file_ripemd160", "file_sha1",
                                              "file_sha256", "file_sha512", "file_whirlpool", "pea_pack1", "pea_pack2",
                                              "pea_unpack1", "pea_unpack2", "pea_list", "pea_split", "pea_join",
                                              "zip_pack1", "zip_pack2", "zip_unpack1", "zip_unpack2", "zip_list"}));
+  // The Linux extensions, each named in the public header.
+  EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text"}));
+  std::string header = tx::test::ReadFile(TX_INCLUDE_DIR "/tessarex.h");
+  for (const std::string& name : extensions) EXPECT_NE(header.find(name + "("), std::string::npos) << name;
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),
             std::string::npos);
+}
+
+// A failed system call is reported with the path and the system's reason, and the
+// extension texts fit or are cut with their code.
+TEST(Cli, FailuresNameThePathAndTheReason) {
+  TempDir dir;
+  int status;
+  std::string text = Shell("cd " + dir.path().string() + " && " + kCli + " zip pack q.zip nothere 2>&1", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(text.find(dir.path().string() + "/nothere: No such file or directory"), std::string::npos) << text;
+  EXPECT_EQ(text.find("FindFirstFile"), std::string::npos) << text;
+  char small[8];
+  EXPECT_EQ(tessarex_status_text(0x00904602, TESSAREX_LANGUAGE_ENGLISH, small, sizeof small), 0x00280000u);
+  EXPECT_STREQ(small, "0x00904");
+  EXPECT_EQ(tessarex_status_text(0, 7, small, sizeof small), 0x00020001u);
+  EXPECT_EQ(tessarex_failure_text(nullptr, 0), 0x00010001u);
+  WriteFile(dir / "f", "abc");
+  uint8_t digest[4];
+  EXPECT_EQ(file_crc32(nullptr, (dir / "f").c_str(), 0, digest), 0u);
+  char none[64] = "x";
+  EXPECT_EQ(tessarex_failure_text(none, sizeof none), 0u);
+  EXPECT_STREQ(none, "");
 }
 
 TEST(SharedLibrary, LoadsCallsAndUnloadsRepeatedly) {
