@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "frame/bytes.h"
 #include "crypto/rc4.h"
 #include "crypto/snow2.h"
 
@@ -16,31 +17,19 @@ constinit bool g_seeded = false;
 // share the keystream.
 constinit uint32_t g_seeded_process = 0;
 
-void Put32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void Put64(uint8_t* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // A 64-bit sum keeps its low 48 bits: the low word, then the low half of the high word.
 void Put48(uint8_t* out, uint64_t value) {
   for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t Get32(const uint8_t* in) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
 }
 
 }  // namespace
 
 void BuildPool(const platform::EntropySample& sample, uint8_t (&pool)[kPoolSize]) {
   std::memset(pool, 0, kPoolSize);
-  Put64(pool + 0, sample.file_time);
-  Put64(pool + 8, sample.monotonic_ns);
-  Put32(pool + 16, sample.boot_ms);
-  Put32(pool + 20, sample.process_id + static_cast<uint32_t>(sample.module_address));
+  StoreU64(pool + 0, sample.file_time);
+  StoreU64(pool + 8, sample.monotonic_ns);
+  StoreU32(pool + 16, sample.boot_ms);
+  StoreU32(pool + 20, sample.process_id + static_cast<uint32_t>(sample.module_address));
   if (sample.memory_known) {
     Put48(pool + 24, sample.ram_total + sample.ram_free);
     Put48(pool + 30, sample.swap_total + sample.swap_free);
@@ -59,7 +48,7 @@ void KeyGenerator(const uint8_t (&pool)[kPoolSize]) {
   uint8_t key[32];
   std::memcpy(key, pool, sizeof key);
   uint32_t iv[4];
-  for (int i = 0; i < 4; ++i) iv[i] = Get32(pool + 32 + 4 * i);
+  for (int i = 0; i < 4; ++i) iv[i] = LoadU32(pool + 32 + 4 * i);
   g_generator.LoadKey(key, iv);
   OPENSSL_cleanse(key, sizeof key);
   OPENSSL_cleanse(iv, sizeof iv);
@@ -67,35 +56,42 @@ void KeyGenerator(const uint8_t (&pool)[kPoolSize]) {
   g_seeded_process = platform::ProcessId();
 }
 
-void GatherEntropy() {
-  if (GeneratorSeeded()) return;
+StatusCode GatherEntropy() {
+  if (GeneratorSeeded()) return kOk;
   platform::EntropySample sample;
   platform::MeasureEntropy(sample);
   uint8_t pool[kPoolSize];
   BuildPool(sample, pool);
-  // The kernel's bytes make the pool unpredictable whatever the measurements reveal; if
-  // the kernel refuses, the bytes it did give still count.
+  // The kernel's bytes make the pool unpredictable whatever the measurements reveal;
+  // without them the generator is not keyed at all.
   uint8_t system[kPoolSize] = {};
-  platform::SystemRandom(system, sizeof system);
+  if (!platform::SystemRandom(system, sizeof system)) {
+    OPENSSL_cleanse(system, sizeof system);
+    OPENSSL_cleanse(pool, sizeof pool);
+    OPENSSL_cleanse(&sample, sizeof sample);
+    return kRandomSourceFailed;
+  }
   for (size_t i = 0; i < kPoolSize; ++i) pool[i] ^= system[i];
   StirPool(pool);
   KeyGenerator(pool);
   OPENSSL_cleanse(system, sizeof system);
   OPENSSL_cleanse(pool, sizeof pool);
   OPENSSL_cleanse(&sample, sizeof sample);
+  return kOk;
 }
 
-void RandomBytes(void* buffer, size_t size) {
-  if (size == 0) return;
+StatusCode RandomBytes(void* buffer, size_t size) {
+  if (size == 0) return kOk;
   // An unkeyed generator would give the same bytes in every process.
-  GatherEntropy();
+  if (StatusCode code = GatherEntropy()) return code;
   auto* out = static_cast<uint8_t*>(buffer);
-  for (; size >= 4; size -= 4, out += 4) Put32(out, g_generator.NextWord());
+  for (; size >= 4; size -= 4, out += 4) StoreU32(out, g_generator.NextWord());
   if (size > 0) {
     uint32_t word = g_generator.NextWord();
     for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(word >> (8 * i));
     OPENSSL_cleanse(&word, sizeof word);
   }
+  return kOk;
 }
 
 void WipeGenerator() {

@@ -5,20 +5,30 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/status.h"
 #include "platform/entropy.h"
 
 namespace tx::frame {
 
 inline constexpr size_t kPoolSize = 48;
 
+// The generator's place in status codes. The kernel's random source failing is reported
+// as a failed call of the cryptographic provider: 0x01303E01.
+inline constexpr uint8_t kPlaceRandom = 0x3E;
+inline constexpr StatusCode kRandomSourceFailed =
+    SystemCode(platform::SysCall::CryptoProvider, kPlaceRandom, 0x01);
+
 // Keys the generator from a fresh pool unless it is already keyed in this process (a
-// forked child gathers again rather than repeat its parent's keystream).
-void GatherEntropy();
+// forked child gathers again rather than repeat its parent's keystream). When the kernel's
+// random source fails the generator stays unkeyed and kRandomSourceFailed comes back: the
+// measurements alone are too predictable for keys and salts.
+[[nodiscard]] StatusCode GatherEntropy();
 
 // Fills the buffer with the next keystream bytes: one word per 4 bytes, stored
 // little-endian, and one more word for a remainder of 1 to 3 bytes, of which the rest is
-// dropped. Gathers first if the generator is not keyed for this process.
-void RandomBytes(void* buffer, size_t size);
+// dropped. Gathers first if the generator is not keyed for this process, and returns what
+// gathering returned if that failed (the buffer is then left as it was).
+[[nodiscard]] StatusCode RandomBytes(void* buffer, size_t size);
 
 // Zeroes the generator and clears the seeded flag.
 void WipeGenerator();

@@ -59,6 +59,7 @@ constexpr Name kPlaces[] = {
     {0x3B, "directory entry creation"},
     {0x3C, "empty file creation"},
     {0x3D, "naming extracted files"},
+    {0x3E, "random generator"},
     {0x41, "file_crc32"},
     {0x42, "file_crc64"},
     {0x43, "file_md5"},

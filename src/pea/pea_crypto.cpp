@@ -7,6 +7,7 @@
 #include "crypto/aes.h"
 #include "crypto/eax.h"
 #include "crypto/hmac.h"
+#include "frame/bytes.h"
 #include "frame/secrets.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -101,7 +102,7 @@ bool SetUpCipher(const uint8_t* key_material, size_t length, PeaArchiveInfo& inf
     ok = crypto::EaxInit(cipher.eax, keys.bytes, key_size, second, key_size);
   }
   if (ok)
-    info.verifier = static_cast<uint16_t>(keys.bytes[derived_size - 2] | keys.bytes[derived_size - 1] << 8);
+    info.verifier = frame::LoadU16(keys.bytes + derived_size - 2);
   return ok;
 }
 

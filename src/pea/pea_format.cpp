@@ -3,6 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "crypto/compare.h"
+#include "frame/bytes.h"
+#include "frame/names.h"
 #include "frame/times.h"
 #include "ui/progress.h"
 
@@ -15,15 +18,11 @@ using platform::SysCall;
 constexpr uint8_t kEndMarker[6] = {0, 0, 'E', 'O', 'A', 0};
 constexpr size_t kMaxNameBytes = 2047;
 
-void PutU16(uint8_t* p, uint16_t v) { p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8); }
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutU64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint64_t GetU64(const uint8_t* p) { return GetU32(p) | static_cast<uint64_t>(GetU32(p + 4)) << 32; }
+using frame::LoadU32;
+using frame::LoadU64;
+using frame::StoreU16;
+using frame::StoreU32;
+using frame::StoreU64;
 
 uint32_t EncodeTime(platform::FileTime time, uint32_t encoding) {
   if (encoding == kTimeUnix) return frame::FileTimeToUnix(time);
@@ -131,14 +130,14 @@ StatusCode pea_write_object(platform::File& file, const PeaArchiveInfo& info, Pe
     return SystemCode(SysCall::WideToMultiByte, place::kWrite, 0x21);
   uint8_t record[2 + kMaxNameBytes + 16];
   size_t n = 0;
-  PutU16(record, static_cast<uint16_t>(name.size()));
+  StoreU16(record, static_cast<uint16_t>(name.size()));
   std::memcpy(record + 2, name.data(), name.size());
   n = 2 + name.size();
-  PutU32(record + n, EncodeTime(entry.last_write, info.time_encoding));
-  PutU32(record + n + 4, entry.attributes);
+  StoreU32(record + n, EncodeTime(entry.last_write, info.time_encoding));
+  StoreU32(record + n + 4, entry.attributes);
   n += 8;
   if (!entry.IsFolder()) {
-    PutU64(record + n, entry.size);
+    StoreU64(record + n, entry.size);
     n += 8;
   }
   return pea_write_protected(file, record, n, info, levels, true, SystemCode(SysCall::WriteFile, place::kWrite, 0x21));
@@ -150,7 +149,7 @@ StatusCode pea_read_object(platform::File& file, const PeaArchiveInfo& info, Pea
   if (StatusCode code = pea_read_protected(file, record, 2, info, levels, false,
                                            SystemCode(SysCall::ReadFile, place::kRead, 0x21)))
     return code;
-  size_t length = record[0] | record[1] << 8;
+  size_t length = frame::LoadU16(record);
   if (length >= 2048) return ConditionCode(Cls::NameLength, place::kRead, 0x21);
   if (length == 0) return MakeCode(0, 0x7A, place::kRead, 0x21);
   pea_check_update(record, 2, static_cast<uint8_t>(info.object_algorithm), levels.object);
@@ -161,20 +160,23 @@ StatusCode pea_read_object(platform::File& file, const PeaArchiveInfo& info, Pea
   if (std::memchr(record, 0, length) != nullptr ||
       !platform::Utf8ToUtf16(reinterpret_cast<const char*>(record), entry.name.units, platform::kWidePathUnits))
     return SystemCode(SysCall::MultiByteToWide, place::kRead, 0x21);
+  // The name as stored: once "/" has become "\", a leading "/" or a "//" would look like
+  // an absolute base or pass unseen. Refused characters are the unpacker's concern.
+  if (StatusCode code = frame::CheckName(entry.name.units, u"")) return code;
   for (char16_t* p = entry.name.units; *p; ++p)
     if (*p == u'/') *p = u'\\';
   uint8_t fields[8];
   if (StatusCode code = pea_read_protected(file, fields, 8, info, levels, true,
                                            SystemCode(SysCall::ReadFile, place::kRead, 0x23)))
     return code;
-  entry.last_write = DecodeTime(GetU32(fields), info.time_encoding);
-  entry.attributes = (info.flags & 0x10) ? GetU32(fields + 4) : 0;
+  entry.last_write = DecodeTime(LoadU32(fields), info.time_encoding);
+  entry.attributes = (info.flags & 0x10) ? LoadU32(fields + 4) : 0;
   entry.size = 0;
   if (!entry.IsFolder()) {
     if (StatusCode code = pea_read_protected(file, fields, 8, info, levels, true,
                                              SystemCode(SysCall::ReadFile, place::kRead, 0x24)))
       return code;
-    entry.size = GetU64(fields);
+    entry.size = LoadU64(fields);
   }
   return kOk;
 }
@@ -193,7 +195,8 @@ StatusCode pea_read_trailer(platform::File& file, const PeaArchiveInfo& info, Pe
   if (failed) return ConditionCode(Cls::NoMemory, place::kRead, 0x31);
   if (size == 0) return kOk;
   if (!file.Read(stored, size)) return SystemCode(SysCall::ReadFile, place::kRead, 0x32);
-  return std::memcmp(computed, stored, size) == 0 ? kOk : Mismatch(algorithm, place::kRead, 0x31);
+  // With an encryption mode the tag is a MAC.
+  return crypto::SecretEqual(computed, stored, size) ? kOk : Mismatch(algorithm, place::kRead, 0x31);
 }
 
 StatusCode pea_write_trailer(platform::File& file, const PeaArchiveInfo& info, PeaLevels& levels) {

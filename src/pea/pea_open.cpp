@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "crypto/compare.h"
+#include "frame/bytes.h"
 #include "frame/call_frame.h"
 #include "platform/system.h"
 #include "ui/prompts.h"
@@ -63,7 +65,7 @@ StatusCode pea_open_archive(const PeaOpenRequest& request, PeaReader& r, std::un
     if (crypto_header[0] != 0) return MakeCode(0, 0x79, place::kRead, 0x11);
     if (crypto_header[1] != 0) return MakeCode(0, 0x79, place::kRead, 0x12);
     std::memcpy(r.info.salt, crypto_header + 2, kSaltSize);
-    uint16_t stored = static_cast<uint16_t>(crypto_header[14] | crypto_header[15] << 8);
+    const uint8_t* stored = crypto_header + 14;
     frame::Password password;
     if (StatusCode code = password.Take(request.password, request.flags & 4, ConditionCode(Cls::Cancelled, 0, 0x02)))
       return code;
@@ -72,7 +74,9 @@ StatusCode pea_open_archive(const PeaOpenRequest& request, PeaReader& r, std::un
     if (!pea_stream_setup(material.data(), material.size(), r.info, r.levels.stream))
       return ConditionCode(Cls::NoMemory, 0, 0x00);
     material.Wipe();
-    if (r.info.verifier != stored) return ConditionCode(Cls::PasswordWrong, 0, 0x00);
+    uint8_t verifier[2];
+    frame::StoreU16(verifier, r.info.verifier);
+    if (!crypto::SecretEqual(verifier, stored, sizeof verifier)) return ConditionCode(Cls::PasswordWrong, 0, 0x00);
   }
 
   if (r.info.compression != 0) {
@@ -80,7 +84,7 @@ StatusCode pea_open_archive(const PeaOpenRequest& request, PeaReader& r, std::un
     if (StatusCode code = pea_read_protected(r.file, field, 4, r.info, r.levels, false,
                                              SystemCode(SysCall::ReadFile, place::kRead, 0x41)))
       return code;
-    uint32_t block = field[0] | field[1] << 8 | field[2] << 16 | static_cast<uint32_t>(field[3]) << 24;
+    uint32_t block = frame::LoadU32(field);
     if (block < kMinBlock || block > kMaxBlock) return ConditionCode(Cls::ArchiveDamaged, place::kRead, 0x41);
     if (block != r.info.block_size) {
       if (!Allocate(first, block)) return ConditionCode(Cls::NoMemory, 0, 0x03);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/bytes.h"
 #include "frame/call_frame.h"
 #include "frame/folder_walk.h"
 #include "frame/output_file.h"
@@ -35,10 +36,6 @@ StatusCode CheckOptions(const uint32_t* o) {
   if (!IsCheckOption(o[5])) return ConditionCode(Cls::BadOption, 0, 0x05);
   if (o[6] != kTimeDos && o[6] != kTimeUnix) return ConditionCode(Cls::BadOption, 0, 0x06);
   return kOk;
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 bool Assign(WidePath& out, const std::u16string& text) {
@@ -83,15 +80,13 @@ StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const
   if (IsEncryptionMode(stream)) {
     PeaKeyMaterial material;
     if (StatusCode code = material.Build(password.c_str(), w.header, key_file)) return code;
-    frame::GatherEntropy();
-    frame::RandomBytes(w.info.salt, kSaltSize);
+    if (StatusCode code = frame::RandomBytes(w.info.salt, kSaltSize)) return code;
     if (!pea_stream_setup(material.data(), material.size(), w.info, w.levels.stream))
       return ConditionCode(Cls::NoMemory, 0, 0x00);
     material.Wipe();
     uint8_t crypto_header[kCryptoHeaderSize] = {};
     std::memcpy(crypto_header + 2, w.info.salt, kSaltSize);
-    crypto_header[14] = static_cast<uint8_t>(w.info.verifier);
-    crypto_header[15] = static_cast<uint8_t>(w.info.verifier >> 8);
+    frame::StoreU16(crypto_header + 14, w.info.verifier);
     pea_check_update(crypto_header, sizeof crypto_header, volume, w.levels.volume);
     if (!file.Write(crypto_header, sizeof crypto_header)) return SystemCode(SysCall::WriteFile, place::kWrite, 0x11);
   } else {
@@ -102,7 +97,7 @@ StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const
   }
   if (w.info.compression != 0) {
     uint8_t field[4];
-    PutU32(field, kPeaBlockSize);
+    frame::StoreU32(field, kPeaBlockSize);
     if (StatusCode code = pea_write_protected(file, field, 4, w.info, w.levels, false,
                                               SystemCode(SysCall::WriteFile, place::kWrite, 0x41)))
       return code;
@@ -170,7 +165,7 @@ StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32
     if (packed < 0) return ConditionCode(Cls::CoderFailed, kPlace, 0x01);
     bool raw = packed == 0 || static_cast<size_t>(packed) >= n;
     size_t stored = raw ? n : static_cast<size_t>(packed);
-    PutU32(field, static_cast<uint32_t>(stored));
+    frame::StoreU32(field, static_cast<uint32_t>(stored));
     if (StatusCode code = pea_write_protected(archive, field, 4, info, levels, true,
                                               SystemCode(SysCall::WriteFile, kPlace, 0x02)))
       return code;
@@ -180,7 +175,7 @@ StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32
       return code;
   }
   if (info.compression != 0 && entry.size != 0) {
-    PutU32(field, static_cast<uint32_t>(last));
+    frame::StoreU32(field, static_cast<uint32_t>(last));
     if (StatusCode code = pea_write_protected(archive, field, 4, info, levels, true,
                                               SystemCode(SysCall::WriteFile, kPlace, 0x04)))
       return code;

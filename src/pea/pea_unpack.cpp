@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/bytes.h"
 #include "frame/call_frame.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
@@ -18,8 +19,6 @@ namespace {
 
 using platform::SysCall;
 using platform::WidePath;
-
-uint32_t GetU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Streams protected by a MAC: their files are kept only once the whole stream has
 // authenticated, since an object check alone can be forged under a counter-mode cipher.
@@ -41,7 +40,7 @@ bool CanGoOn(StatusCode code) {
 StatusCode ReadField(PeaObjectReader& r, uint32_t& value, bool object, StatusCode on_error) {
   uint8_t field[4];
   if (StatusCode code = pea_read_protected(r.file, field, 4, r.info, r.levels, object, on_error)) return code;
-  value = GetU32(field);
+  value = frame::LoadU32(field);
   return kOk;
 }
 
@@ -194,7 +193,7 @@ StatusCode pea_unpack_object(PeaObjectReader& r, frame::OutputTree& tree, const 
         if (StatusCode code = pea_read_protected(r.file, field, 4, r.info, r.levels, false,
                                                  SystemCode(SysCall::ReadFile, kPlace, 0x03)))
           return code;
-        final_length = GetU32(field);
+        final_length = frame::LoadU32(field);
         if (final_length != remaining) return MakeCode(0, 0x7A, kPlace, 0x02);
         expected = static_cast<size_t>(remaining);
       }
@@ -209,8 +208,8 @@ StatusCode pea_unpack_object(PeaObjectReader& r, frame::OutputTree& tree, const 
       length = expected;
       pea_check_update(content, length, object, r.levels.object);
       if (last) {
-        uint8_t field[4] = {static_cast<uint8_t>(final_length), static_cast<uint8_t>(final_length >> 8),
-                            static_cast<uint8_t>(final_length >> 16), static_cast<uint8_t>(final_length >> 24)};
+        uint8_t field[4];
+        frame::StoreU32(field, final_length);
         pea_check_update(field, 4, object, r.levels.object);
       }
     }

@@ -6,8 +6,9 @@
 #include <new>
 
 #include "crypto/aes.h"
-#include "crypto/xor.h"
 #include "crypto/hmac.h"
+#include "crypto/xor.h"
+#include "frame/bytes.h"
 #include "platform/system.h"
 
 namespace tx::zip {
@@ -64,7 +65,7 @@ class ZipAesState {
       if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(block, &value, 8);
       } else {
-        for (size_t k = 0; k < 8; ++k) block[k] = static_cast<uint8_t>(value >> (8 * k));
+        frame::StoreU64(block, value);
       }
     }
     used = 0;

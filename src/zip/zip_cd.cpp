@@ -7,6 +7,7 @@
 
 #include "crypto/crc.h"
 #include "crypto/hash.h"
+#include "frame/bytes.h"
 #include "zip/zip_decompress.h"
 
 namespace tx::zip {
@@ -19,8 +20,6 @@ constexpr size_t kTailSize = 65536;
 constexpr uint32_t kSignatureRecord = 0x05054b50;
 constexpr uint32_t kExtraDataRecord = 0x08064b50;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool Allocate(std::unique_ptr<uint8_t[]>& buffer, size_t size) {
   buffer.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
@@ -33,8 +32,8 @@ void TakeSignatureRecord(CentralDirectory& cd, ZipArchiveState& state) {
   if (state.hash_algorithm == kHashCrc32 || cd.length < 357) return;
   const uint8_t* b = cd.block.get();
   for (size_t p = cd.length - 6; p >= 46; --p) {
-    if (U32(b + p) != kSignatureRecord || U16(b + p + 4) != cd.length - p - 6) continue;
-    size_t size = U16(b + p + 4);
+    if (frame::LoadU32(b + p) != kSignatureRecord || frame::LoadU16(b + p + 4) != cd.length - p - 6) continue;
+    size_t size = frame::LoadU16(b + p + 4);
     size_t taken = size >= 2 ? std::min(size - 2, kMaxSignature) : 0;
     std::memcpy(state.cd_signature, b + p + 8, taken);
     state.cd_signature_length = static_cast<uint32_t>(taken);
@@ -49,8 +48,8 @@ StatusCode CheckDigest(const uint8_t* block, size_t length, const ZipArchiveStat
   switch (state.hash_algorithm) {
     case kHashCrc32: {
       uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, block, length);
-      uint8_t stored[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                           static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+      uint8_t stored[4];
+      frame::StoreU32(stored, crc);
       return std::memcmp(stored, state.hash, 4) == 0 ? kOk : ConditionCode(Cls::DigestWrong, kPlace, 0x01);
     }
     case kHashMd5:
@@ -111,9 +110,9 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
     // The decryption header in front of the block: checked, then refused until strong
     // encryption can be served.
     if (cd.length < 2) return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
-    size_t iv_size = U16(block);
+    size_t iv_size = frame::LoadU16(block);
     if (iv_size > 16) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
-    if (cd.length < 2 + iv_size + 4 || U32(block + 2 + iv_size) > cd.length - (2 + iv_size + 4))
+    if (cd.length < 2 + iv_size + 4 || frame::LoadU32(block + 2 + iv_size) > cd.length - (2 + iv_size + 4))
       return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
     return ConditionCode(Cls::UnknownCipher, kPlace, 0x05);
   }
@@ -136,14 +135,14 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
   }
   if (state.cd_flags != 0) {
     if (StatusCode code = CheckDigest(block, cd.length, state)) return code;
-    if (cd.length >= 8 && U32(block) == kExtraDataRecord && uint64_t{U32(block + 4)} + 8 < cd.length) {
-      size_t record = U32(block + 4) + size_t{8};
+    if (cd.length >= 8 && frame::LoadU32(block) == kExtraDataRecord && uint64_t{frame::LoadU32(block + 4)} + 8 < cd.length) {
+      size_t record = frame::LoadU32(block + 4) + size_t{8};
       ReadArchiveExtraData(block + 8, record - 8, state);
       std::memmove(block, block + record, cd.length - record);
       cd.length -= record;
     }
   } else if (state.cd_signature_length >= 2) {
-    state.hash_algorithm = U16(state.cd_signature);
+    state.hash_algorithm = frame::LoadU16(state.cd_signature);
     if (state.hash_algorithm == kHashMd5 && !crypto::Md5Digest(block, cd.length, state.hash))
       return ConditionCode(Cls::NoMemory, kPlace, 0x01);
     if (state.hash_algorithm == kHashSha1 && !crypto::Sha1Digest(block, cd.length, state.hash))

@@ -203,8 +203,7 @@ StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* 
   bool ask = s.encryption != kNoEncryption && (frame.flags() & frame::CallFrame::kFlagAskPassword);
   if (StatusCode code = password.Take(password_argument, ask, ConditionCode(Cls::Cancelled, kBody, 0x02)))
     return code;
-  if (s.encryption != kNoEncryption) frame::GatherEntropy();
-  return kOk;
+  return s.encryption != kNoEncryption ? frame::GatherEntropy() : kOk;
 }
 
 // The names a wildcard path matches, each folder followed by everything below it; the

@@ -4,6 +4,7 @@
 
 #include "crypto/crc.h"
 #include "crypto/hash.h"
+#include "frame/bytes.h"
 #include "frame/random.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -82,7 +83,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
   if (encrypted) {
     size_t salt = entry.key_length / 2;
     uint8_t prologue[16 + kAesVerifierSize];
-    frame::RandomBytes(prologue, salt);
+    if (StatusCode code = frame::RandomBytes(prologue, salt)) return code;
     if (!ZipAesSetup(entry.key_length, writer.password->data(), writer.password->size(), prologue,
                      prologue + salt, aes))
       return ConditionCode(Cls::NoMemory, kPlace, 0x02);
@@ -146,7 +147,7 @@ StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity
       break;
     default: {
       uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, block, size);
-      for (int i = 0; i < 4; ++i) state.hash[i] = static_cast<uint8_t>(crc >> (8 * i));
+      frame::StoreU32(state.hash, crc);
     }
   }
   size_t stored = size;

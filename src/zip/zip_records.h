@@ -35,8 +35,11 @@ inline constexpr size_t kMaxRecipientData = 512;
 inline constexpr size_t kMaxRecipientList = 32768;
 // Room a record writer may need: a central header with every extra field.
 inline constexpr size_t kMaxCentralHeader = 46 + 3072 + 36 + 11 + 12 + 512 + 1030 + 1030 + 8204 + 28;
-inline constexpr size_t kMaxLocalHeader = 30 + 3072 + 11 + 20;
+inline constexpr size_t kMaxLocalHeader = 30 + 3072 + 36 + 11 + 20;
 inline constexpr size_t kMaxEndRecords = 56 + 28 + 20 + 20 + 22;
+inline constexpr size_t kMaxArchiveExtraData =
+    8 + (6 + 2 + kMaxRecipientList + 4) + (6 + 2 + kMaxSignature) + (6 + 2 + kMaxCertificateStore + 4);
+inline constexpr size_t kMaxSignatureRecord = 8 + kMaxSignature;
 
 struct ZipEntryInfo {
   uint32_t method = kStore;   // as stored; the reader keeps whatever byte it finds

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "crypto/compare.h"
 #include "crypto/crc.h"
 #include "crypto/zipcrypto.h"
+#include "frame/bytes.h"
 #include "frame/call_frame.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
@@ -153,7 +155,7 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if (!ZipAesSetup(entry.key_length, reinterpret_cast<const uint8_t*>(r.password.c_str()),
                      r.password.size(), prologue, verifier, aes))
       return ConditionCode(Cls::NoMemory, kPlace, 0x01);
-    if (std::memcmp(verifier, prologue + salt, kAesVerifierSize) != 0)
+    if (!crypto::SecretEqual(verifier, prologue + salt, kAesVerifierSize))
       return ConditionCode(Cls::PasswordWrong, kPlace, 0x01);
     length -= salt + kAesVerifierSize + kAesCodeSize;
   } else if (kind == kTraditional) {
@@ -164,8 +166,11 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     crypto::ZipCryptoDecrypt(header, sizeof header, keys);
     // The check byte is the CRC's high byte, or, for writers that did not know the CRC
     // yet, the last two bytes hold the DOS time.
-    bool crc_check = header[11] == (entry.crc32 >> 24);
-    bool time_check = (header[10] | header[11] << 8) == entry.dos_time;
+    const uint8_t crc_high = static_cast<uint8_t>(entry.crc32 >> 24);
+    uint8_t time[2];
+    frame::StoreU16(time, entry.dos_time);
+    bool crc_check = crypto::SecretEqual(header + 11, &crc_high, 1);
+    bool time_check = crypto::SecretEqual(header + 10, time, 2);
     if (!crc_check && !time_check) return ConditionCode(Cls::PasswordWrong, kPlace, 0x02);
     length -= kTraditionalHeader;
   }
@@ -227,7 +232,7 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     uint8_t stored[kAesCodeSize], computed[kAesCodeSize];
     if (!r.archive.Read(stored, sizeof stored)) return SystemCode(SysCall::ReadFile, kPlace, 0x07);
     ZipAesFinish(computed, aes);
-    if (std::memcmp(stored, computed, kAesCodeSize) != 0) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
+    if (!crypto::SecretEqual(stored, computed, kAesCodeSize)) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
   }
   if (check_crc && ~crc != entry.crc32) return ConditionCode(Cls::ChecksumWrong, kPlace, 0x01);
 

@@ -1,19 +1,24 @@
 // The pool, the measurements behind it, and the generator's use of its keystream within
 // a process, across processes and across unloading and reloading the library.
 #include <dlfcn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "frame/library.h"
 #include "frame/random.h"
+#include "paths/support.h"
 #include "platform/entropy.h"
+#include "tessarex.h"
 #include "test_support.h"
 
 namespace {
@@ -102,16 +107,16 @@ void KeyWithPublishedPool() {
 TEST(RandomBytes, WordsAreUsedWholeOrStartFresh) {
   KeyWithPublishedPool();
   ASSERT_TRUE(tx::frame::GeneratorSeeded());
-  tx::frame::RandomBytes(nullptr, 0);  // draws nothing
+  ASSERT_EQ(tx::frame::RandomBytes(nullptr, 0), 0u);  // draws nothing
   uint8_t five[8];
   std::memset(five, 0xEE, sizeof five);
-  tx::frame::RandomBytes(five, 5);
+  ASSERT_EQ(tx::frame::RandomBytes(five, 5), 0u);
   EXPECT_EQ(Hex(five, 8), "0d0861780beeeeee") << "word 1 whole, the low byte of word 2, nothing beyond";
-  tx::frame::GatherEntropy();  // already keyed: the keystream runs on
+  ASSERT_EQ(tx::frame::GatherEntropy(), 0u);  // already keyed: the keystream runs on
   uint8_t two[2], four[4], one[1];
-  tx::frame::RandomBytes(two, 2);
-  tx::frame::RandomBytes(four, 4);
-  tx::frame::RandomBytes(one, 1);
+  ASSERT_EQ(tx::frame::RandomBytes(two, 2), 0u);
+  ASSERT_EQ(tx::frame::RandomBytes(four, 4), 0u);
+  ASSERT_EQ(tx::frame::RandomBytes(one, 1), 0u);
   EXPECT_EQ(Hex(two, 2), "9110") << "a fresh word for each call";
   EXPECT_EQ(Hex(four, 4), "b119d56e");
   EXPECT_EQ(Hex(one, 1), "42");
@@ -121,10 +126,10 @@ TEST(RandomBytes, AnUnkeyedGeneratorGathersFirst) {
   tx::frame::WipeGenerator();
   EXPECT_FALSE(tx::frame::GeneratorSeeded());
   uint8_t a[16], b[16];
-  tx::frame::RandomBytes(a, sizeof a);
+  ASSERT_EQ(tx::frame::RandomBytes(a, sizeof a), 0u);
   EXPECT_TRUE(tx::frame::GeneratorSeeded());
   tx::frame::WipeGenerator();
-  tx::frame::RandomBytes(b, sizeof b);
+  ASSERT_EQ(tx::frame::RandomBytes(b, sizeof b), 0u);
   EXPECT_NE(Hex(a, sizeof a), Hex(b, sizeof b));
 }
 
@@ -136,8 +141,7 @@ std::string DrawInChild() {
   if (pid == 0) {
     ::close(fds[0]);
     uint8_t bytes[32];
-    tx::frame::GatherEntropy();
-    tx::frame::RandomBytes(bytes, sizeof bytes);
+    if (tx::frame::GatherEntropy() != 0 || tx::frame::RandomBytes(bytes, sizeof bytes) != 0) ::_exit(1);
     ssize_t written = ::write(fds[1], bytes, sizeof bytes);
     ::_exit(written == static_cast<ssize_t>(sizeof bytes) ? 0 : 1);
   }
@@ -160,11 +164,11 @@ TEST(RandomBytes, SeparateProcessesDrawDifferentBytes) {
   EXPECT_NE(first, second);
 
   // A child forked from a keyed process must not repeat what its parent draws next.
-  tx::frame::GatherEntropy();
+  ASSERT_EQ(tx::frame::GatherEntropy(), 0u);
   uint8_t before[32], parent[32];
-  tx::frame::RandomBytes(before, sizeof before);
+  ASSERT_EQ(tx::frame::RandomBytes(before, sizeof before), 0u);
   std::string child = DrawInChild();
-  tx::frame::RandomBytes(parent, sizeof parent);
+  ASSERT_EQ(tx::frame::RandomBytes(parent, sizeof parent), 0u);
   EXPECT_EQ(child.size(), 64u) << child;
   EXPECT_NE(child, Hex(parent, sizeof parent));
   EXPECT_NE(child, Hex(before, sizeof before));
@@ -179,7 +183,7 @@ TEST(RandomBytes, LibraryUnloadAndLoadLeaveTheGeneratorUnkeyed) {
   tx::frame::OnLibraryLoad();
   EXPECT_FALSE(tx::frame::GeneratorSeeded());
   uint8_t word[4];
-  tx::frame::RandomBytes(word, sizeof word);
+  ASSERT_EQ(tx::frame::RandomBytes(word, sizeof word), 0u);
   EXPECT_NE(Hex(word, sizeof word), "0d086178") << "gathered afresh, not the old key";
 }
 
@@ -214,5 +218,43 @@ TEST(RandomBytes, UnloadingAndReloadingTheLibraryGathersAfresh) {
   EXPECT_NE(draws[1], draws[2]);
 }
 #endif
+
+// Without the kernel's random source nothing is keyed from the measurements alone: the
+// generator says so, and every packing call that needs a salt fails with its code and
+// leaves no archive.
+TEST(RandomBytes, AFailingKernelSourceIsReportedNotPapered) {
+  tx::test::TempDir dir;
+  tx::test::WriteFile(dir / "data.txt", "some data to encrypt");
+  const std::string source = dir / "data.txt", pea = dir / "a.pea", zip = dir / "a.zip";
+  EXPECT_EQ(tx::test::InChild([&] {
+              tx::test::RefuseSyscall(SYS_getrandom);
+              uint8_t salt[8] = {};
+              if (tx::frame::RandomBytes(salt, sizeof salt) != tx::frame::kRandomSourceFailed) return 1u;
+              if (tx::frame::GeneratorSeeded() || salt[0] != 0) return 2u;
+              return tx::frame::GatherEntropy();
+            }),
+            0x01303E01u);
+  const std::array<uint32_t, 8> pea_options = {0, 0, 0, 0, 48, 0, 48, 0};
+  EXPECT_EQ(tx::test::InChild([&] {
+              tx::test::RefuseSyscall(SYS_getrandom);
+              return pea_pack1(nullptr, pea.c_str(), source.c_str(), "pw", nullptr, pea_options.data());
+            }),
+            0x01303E01u);
+  const std::array<uint32_t, 15> zip_options = {0, 0, 8, 6, 0, 1, 16};
+  EXPECT_EQ(tx::test::InChild([&] {
+              tx::test::RefuseSyscall(SYS_getrandom);
+              return zip_pack1(nullptr, zip.c_str(), source.c_str(), "pw", zip_options.data());
+            }),
+            0x01303E01u);
+  EXPECT_FALSE(std::filesystem::exists(pea));
+  EXPECT_FALSE(std::filesystem::exists(zip));
+  // Without a password no salt is drawn, and packing goes on as before.
+  const std::array<uint32_t, 15> plain = {0, 0, 8, 6};
+  EXPECT_EQ(tx::test::InChild([&] {
+              tx::test::RefuseSyscall(SYS_getrandom);
+              return zip_pack1(nullptr, zip.c_str(), source.c_str(), nullptr, plain.data());
+            }),
+            0u);
+}
 
 }  // namespace

@@ -64,6 +64,17 @@ TEST_F(ZipPackRecords, AesKindKeyLengthAndCrc) {
       EXPECT_EQ(central.packed, 20 + (8 + 8 * strength) / 2 + 12);
     }
   }
+  // The salt follows the local header: never zero, never the same for the same data, in
+  // one process or in two.
+  auto salt = [&] {
+    Archive a = Pack1("20", Aes(1, 32, 0));
+    return a.bytes.substr(a.entries.at(0).second.length, 16);
+  };
+  const std::string first = salt(), second = salt();
+  EXPECT_NE(first, std::string(16, '\0'));
+  EXPECT_NE(first, second);
+  uint32_t child = InChild([&] { return salt() == first ? 1u : 0u; });
+  EXPECT_EQ(child, 0u);
 }
 
 TEST_F(ZipPackRecords, FoldersBeforeTheirContentsAndListFiles) {
@@ -112,7 +123,12 @@ TEST_F(ZipPackRecords, NtfsTimesUtf8NamesAndAttributes) {
   ASSERT_EQ(ntfs.size(), 32u);
   EXPECT_EQ(Le(ntfs, 4, 4), 0x00180001u);
   EXPECT_EQ(Le(ntfs, 8, 8), (1626349531ull + 11644473600ull) * 10000000ull);
-  EXPECT_EQ(local.extra, "");
+  // The local header carries the same field, so that peers comparing the headers agree.
+  EXPECT_EQ(Extra(local.extra, 0x000a), ntfs);
+  EXPECT_EQ(local.name, name);
+  std::string out;
+  EXPECT_EQ(Peer("unzip -t " + Quote(archive), &out), 0) << out;
+  EXPECT_EQ(Peer("7zz t -bd " + Quote(archive), &out), 0) << out;
   // Without the options the name's bytes are the same, without the flag.
   a = Pack1(name, Pack(0));
   EXPECT_EQ(a.entries[0].first.name, name);

@@ -48,6 +48,13 @@ Bytes Tail(uint32_t count, size_t prefix = 0, bool transformed = false) {
   return out;
 }
 
+// The end record of Tail alone, as other writers leave it, after `prefix` bytes.
+Bytes EndOnly(uint32_t count, size_t prefix) {
+  Bytes tail = Tail(count), out(prefix, 0xEE);
+  out.insert(out.end(), tail.end() - 22, tail.end());
+  return out;
+}
+
 // The code and the entry count.
 std::pair<StatusCode, uint32_t> ReadTailOf(const Bytes& tail, ZipEntryInfo* cipher = nullptr) {
   ZipEntryInfo own;
@@ -75,8 +82,9 @@ TEST(TailReader, EndRecordCommentAndZip64) {
       {no_record, 0x801002, 0},
       {commented, kOk, 7},
       {cut, kOk, 99},
-      {Tail(0xFFFF, 20), kOk, 65535},
-      {Tail(0xFFFF, 19), 0x701001, 65535},
+      {EndOnly(0xFFFF, 20), kOk, 65535},
+      {EndOnly(0xFFFF, 19), 0x701001, 65535},
+      {Tail(0xFFFF), kOk, 65535},
       {zip64, kOk, 0x10000},
       {Bytes(zip64.begin() + 1, zip64.end()), 0x701002, 65535},
       {moved, kOk, 0x10000},

@@ -22,12 +22,12 @@ TEST(LocalHeader, EmptyLargeAndMasked) {
   EXPECT_EQ(Hex(out, WriteLocalHeader(out, 0, e)),
             H("504b0304 0a00 0000 0000 34127856 00000000 00000000 00000000 "
               "0100 0000 61"));
-  // 3.5 GiB deflated: a Zip64 field while the 32-bit fields still hold the sizes.
+  // 3.5 GiB deflated: a Zip64 field, and 0xFFFFFFFF in the 32-bit fields of its values.
   e.method = kDeflate;
   e.uncompressed_size = 3 * kGiB + kGiB / 2;
   e.compressed_size = 3 * kGiB;
   size_t n = WriteLocalHeader(out, 0, e);
-  EXPECT_EQ(Hex(out + 4, n - 4), H("2d00 0200 0800 34127856 00000000 000000c0 000000e0 0100 1400 61 "
+  EXPECT_EQ(Hex(out + 4, n - 4), H("2d00 0200 0800 34127856 00000000 ffffffff ffffffff 0100 1400 61 "
                                    "0100 1000 000000e000000000 000000c000000000"));
   e.uncompressed_size = e.compressed_size = 10;  // the rewrite keeps the field
   EXPECT_EQ(WriteLocalHeader(out, 0, e), n);
@@ -53,7 +53,7 @@ TEST(CentralHeader, ExtraFieldsInOrderAndArchiveFieldsOnce) {
   uint8_t out[kMaxCentralHeader];
   size_t n = WriteCentralHeader(out, 77, e, *state);
   EXPECT_EQ(Hex(out, n),
-            H("504b0102 3e00 3300 4300 0800 00000000 00000000 d0070000 ffffffff 0100 6100 0000 0000 "
+            H("504b0102 3e00 3300 4300 0800 00000000 00000000 ffffffff ffffffff 0100 6100 0000 0000 "
               "0000 00000000 4d000000 6e "
               "0a00 2000 00000000 0100 1800 010000000000d001 020000000000d001 030000000000d001 "
               "1700 0c00 0200 0f66 c000 0100 00000000 1500 0300 0100 aa 1600 0300 0100 11 "
@@ -67,20 +67,29 @@ TEST(CentralHeader, ExtraFieldsInOrderAndArchiveFieldsOnce) {
   EXPECT_EQ(Hex(out + 6, 2), "3d00");  // 61: certificates and key wrapping without OAEP
   EXPECT_EQ(Hex(out + 47, n - 47 - 28), H("1700 2400 0200 0366 a800 0241"));
 
-  // Offset above 4 GiB with small sizes: a 24-byte field with both sizes and the offset.
+  // Offset above 4 GiB with small sizes: a 24-byte field with both sizes and the offset,
+  // each marked 0xFFFFFFFF in its 32-bit field.
   e = Named(u"n");
   e.method = kDeflate, e.level = 2, e.encryption = kAe2, e.key_length = 16, e.strong_flags = 1, e.crc32 = 5,
   e.attributes = 0x21, e.uncompressed_size = 10, e.compressed_size = 400;
   n = WriteCentralHeader(out, 5 * kGiB, e, *state);
   EXPECT_EQ(Hex(out + 6, n - 6),
-            H("2d00 0500 6300 00000000 00000000 90010000 0a000000 0100 2700 0000 0000 0000 "
+            H("2d00 0500 6300 00000000 00000000 ffffffff ffffffff 0100 2700 0000 0000 0000 "
               "21000000 ffffffff 6e 0199 0700 0200 4145 01 0800 "
               "0100 1800 0a00000000000000 9001000000000000 0000004001000000"));
-  ZipEntryInfo back;
-  uint64_t offset = 0;
-  ASSERT_EQ(ReadCentralRecord(out, n, offset, true, n, back, *state), kOk);
-  EXPECT_EQ(offset, 5 * kGiB);
-  EXPECT_EQ(back.compressed_size, 400u);
+  // Archives written before kept the real sizes in the 32-bit fields; both read the same.
+  Bytes old(out, out + n);
+  const uint8_t sizes[8] = {0x90, 0x01, 0, 0, 0x0a, 0, 0, 0};
+  for (size_t i = 0; i < sizeof sizes; ++i) old.at(20 + i) = sizes[i];
+  for (const Bytes& record : {Bytes(out, out + n), old}) {
+    ZipEntryInfo back;
+    uint64_t offset = 0;
+    size_t length = 0;
+    ASSERT_EQ(ReadCentralRecord(record.data(), record.size(), offset, true, length, back, *state), kOk);
+    EXPECT_EQ(offset, 5 * kGiB);
+    EXPECT_EQ(back.compressed_size, 400u);
+    EXPECT_EQ(back.uncompressed_size, 10u);
+  }
 }
 
 TEST(EndRecords, PlainZip64AndVersion2) {

@@ -4,8 +4,7 @@
 
 extern "C" __attribute__((visibility("default"))) void tessarex_probe_random(unsigned char* out,
                                                                              unsigned long size) {
-  tx::frame::GatherEntropy();
-  tx::frame::RandomBytes(out, size);
+  if (tx::frame::RandomBytes(out, size) != 0) __builtin_memset(out, 0, size);
 }
 
 extern "C" __attribute__((visibility("default"))) int tessarex_probe_seeded() {
