@@ -13,13 +13,6 @@ struct Named {
   uint32_t value;
 };
 
-template <size_t N>
-bool Lookup(const Named (&table)[N], std::string_view name, uint32_t& value) {
-  for (const Named& n : table)
-    if (name == n.name) return value = n.value, true;
-  return false;
-}
-
 // Walks the options after a subcommand, taking their values.
 class OptionReader {
  public:
@@ -33,12 +26,6 @@ class OptionReader {
   // Take the option's value; false (with the problem noted) when it is missing or wrong.
   bool Value(const char*& out);
   bool Number(uint32_t& out);
-  template <size_t N>
-  bool Choice(const Named (&table)[N], uint32_t& out) {
-    const char* v;
-    if (!Value(v)) return false;
-    return Lookup(table, v, out) || Fail("unknown value " + std::string(v) + " for " + std::string(arg()));
-  }
   bool Unknown() { return Fail("unknown option " + std::string(arg())); }
   const std::string& problem() const { return problem_; }
   // Notes a problem with the current option; always false.

@@ -49,6 +49,7 @@ constexpr const char* kHelp =
     "                        The questions appear on the terminal; without one they\n"
     "                        cannot be asked and the operation stops.\n"
     "  -h, --help            show this help\n"
+    "  --version             show the version\n"
     "\n"
     "Exit status: 0 success, 1 an operation failed (its status is printed on stderr),\n"
     "2 a usage error.\n";
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
     std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("tessarex %s\n", TESSAREX_VERSION_TEXT);
       return 0;
     }
     if (arg == "--progress") {

@@ -7,9 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/arguments.h"
-#include "cli/commands.h"
-#include "cli/password_source.h"
+#include "cli/family.h"
 #include "tessarex.h"
 
 namespace tx::cli {
@@ -23,22 +21,13 @@ constexpr Named kChecks[] = {{"none", 0},    {"adler32", 1},   {"crc32", 2},   {
 constexpr Named kCompressions[] = {{"copy", 0}, {"store", 0}, {"fast", 1}, {"normal", 2}, {"better", 3}};
 constexpr Named kTimes[] = {{"dos", 16}, {"unix", 48}};
 
-struct PeaArgs {
-  std::vector<const char*> positional;
-  PasswordSource password;
-  const char* key_file = nullptr;
-  const char* directory = nullptr;
-  const char* filter = nullptr;
-  uint32_t compression = 2, volume = 2, stream = 19, object = 2, time = 48;
-  bool stream_given = false, demand_encryption = false, list_file = false, remove = false;
-};
-
 const char* kUsage =
     "usage: tessarex [OPTIONS] pea COMMAND ...\n"
     "  pea pack ARCHIVE SOURCE      pack a file, a folder or a wildcard pattern (pea_pack2)\n"
     "  pea pack --list-file ARCHIVE LIST   pack the names of a list file (pea_pack2)\n"
     "  pea pack1 ARCHIVE FILE       pack exactly one file (pea_pack1)\n"
-    "  pea unpack ARCHIVE [--to DIR] [--filter PATTERN]   extract (pea_unpack2)\n"
+    "  pea unpack ARCHIVE [--to DIR] [--filter PATTERN]   extract (pea_unpack2;\n"
+    "                               DIR is made when missing)\n"
     "  pea unpack1 ARCHIVE [--to DIR]   extract a one-file archive (pea_unpack1)\n"
     "  pea list ARCHIVE             print the listing (pea_list)\n"
     "  pea split ARCHIVE SIZE [--to DIR] [--delete]   cut into volumes of SIZE bytes\n"
@@ -51,87 +40,81 @@ const char* kUsage =
     "common: --key-file F  --password P, --password-file F (its first line) or --password-fd N\n"
     "  (the first line read from descriptor N), or --ask-password before the command\n";
 
-int Usage(const char* problem) { return UsageError(kUsage, problem); }
+constexpr OptionSpec kOptions[] = {
+    {"--key-file", Kind::Text},
+    {"--to", Kind::Text},
+    {"--filter", Kind::Text},
+    {"--compression", Kind::Choice, nullptr, kCompressions},
+    {"--volume-check", Kind::Choice, nullptr, kChecks},
+    {"--object-check", Kind::Choice, nullptr, kChecks},
+    {"--stream-check", Kind::Choice, nullptr, kChecks},
+    {"--time", Kind::Choice, nullptr, kTimes},
+    {"--demand-encryption", Kind::Flag},
+    {"--list-file", Kind::Flag},
+    {"--delete", Kind::Flag},
+};
 
-// Parses the options after the subcommand; false on an unknown or incomplete option.
-bool Parse(int argc, char** argv, PeaArgs& a, std::string& problem) {
-  OptionReader r(argc, argv);
-  while (r.Next()) {
-    std::string_view arg = r.arg();
-    bool ok = true;
-    if (a.password.Take(r, ok)) {  // --password, --password-file, --password-fd
-    } else if (arg == "--key-file") ok = r.Value(a.key_file);
-    else if (arg == "--to") ok = r.Value(a.directory);
-    else if (arg == "--filter") ok = r.Value(a.filter);
-    else if (arg == "--compression") ok = r.Choice(kCompressions, a.compression);
-    else if (arg == "--volume-check") ok = r.Choice(kChecks, a.volume);
-    else if (arg == "--object-check") ok = r.Choice(kChecks, a.object);
-    else if (arg == "--stream-check") ok = r.Choice(kChecks, a.stream), a.stream_given = true;
-    else if (arg == "--time") ok = r.Choice(kTimes, a.time);
-    else if (arg == "--demand-encryption") a.demand_encryption = true;
-    else if (arg == "--list-file") a.list_file = true;
-    else if (arg == "--delete") a.remove = true;
-    else if (r.IsOption()) ok = r.Unknown();
-    else a.positional.push_back(r.current());
-    if (!ok) return problem = r.problem(), false;
-  }
-  return true;
+int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
+  const char* password = a.password.get();
+  const char* key_file = a.Text("key-file");
+  // Encryption is what a password is given for, unless another stream check is chosen.
+  bool secret = password || key_file || (common.flags & TESSAREX_FLAG_ASK_PASSWORD);
+  uint32_t options[8] = {a.Value("demand-encryption"),
+                         common.flags,
+                         a.Value("compression", TESSAREX_PEA_NORMAL),
+                         a.Value("volume-check", TESSAREX_CHECK_CRC32),
+                         a.Value("stream-check", secret ? TESSAREX_STREAM_AES256_EAX : TESSAREX_CHECK_SHA256),
+                         a.Value("object-check", TESSAREX_CHECK_CRC32),
+                         a.Value("time", TESSAREX_TIME_UNIX),
+                         a.Value("list-file")};
+  const char* archive = a.positional[0];
+  std::string source = name == "pack" && !options[7] ? PackSource(a.positional[1]) : a.positional[1];
+  uint32_t code = name == "pack" ? pea_pack2(nullptr, archive, source.c_str(), password, key_file, options)
+                                 : pea_pack1(nullptr, archive, source.c_str(), password, key_file, options);
+  return Outcome(archive, code);
 }
 
-int List(const CommonOptions& common, const PeaArgs& a) {
+int Unpack(const CommonOptions& common, std::string_view name, Parsed& a) {
+  if (!MakeOutputFolder(a.Text("to"))) return 1;
+  uint32_t options[2] = {a.Value("demand-encryption"), common.flags};
+  const char* archive = a.positional[0];
+  uint32_t code = name == "unpack" ? pea_unpack2(nullptr, archive, a.Text("to"), a.Text("filter"), a.password.get(),
+                                                 a.Text("key-file"), options)
+                                   : pea_unpack1(nullptr, archive, a.Text("to"), a.password.get(),
+                                                 a.Text("key-file"), options);
+  return Outcome(archive, code);
+}
+
+int List(const CommonOptions& common, std::string_view, Parsed& a) {
   uint32_t options[1] = {common.flags};
   return PrintListing(a.positional[0], [&](char* buffer, uint32_t size) {
-    return pea_list(nullptr, a.positional[0], a.password.get(), a.key_file, buffer, size, options);
+    return pea_list(nullptr, a.positional[0], a.password.get(), a.Text("key-file"), buffer, size, options);
   });
 }
+
+int Split(const CommonOptions& common, std::string_view, Parsed& a) {
+  uint32_t size;
+  if (!ParseNumber(a.positional[1], size)) return UsageError(kUsage, "SIZE must be a number of bytes");
+  uint32_t options[3] = {common.flags, a.Value("delete"), size};
+  return Outcome(a.positional[0], pea_split(nullptr, a.positional[0], a.Text("to"), options));
+}
+
+int Join(const CommonOptions& common, std::string_view, Parsed& a) {
+  uint32_t options[2] = {common.flags, a.Value("delete")};
+  return Outcome(a.positional[0], pea_join(nullptr, a.positional[0], a.Text("to"), options));
+}
+
+constexpr Subcommand kCommands[] = {
+    {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack},  {"pack1", 2, "pack1 needs ARCHIVE and FILE", Pack},
+    {"unpack", 1, "unpack needs ARCHIVE", Unpack},       {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
+    {"list", 1, "list needs ARCHIVE", List},             {"split", 2, "split needs ARCHIVE and SIZE", Split},
+    {"join", 1, "join needs VOLUME", Join},
+};
 
 }  // namespace
 
 int PeaCommand(const CommonOptions& common, int argc, char** argv) {
-  if (argc < 1) return Usage(nullptr);
-  std::string_view command = argv[0];
-  PeaArgs a;
-  std::string problem;
-  if (!Parse(argc - 1, argv + 1, a, problem) || !a.password.Load(problem)) return Usage(problem.c_str());
-  auto need = [&](size_t n) { return a.positional.size() == n; };
-  const uint32_t flags = common.flags;
-  const char* password = a.password.get();
-  if (command == "pack" || command == "pack1") {
-    if (!need(2)) return Usage("pack needs ARCHIVE and SOURCE");
-    if (!a.stream_given && (password || a.key_file || (flags & TESSAREX_FLAG_ASK_PASSWORD))) a.stream = 65;
-    uint32_t options[8] = {a.demand_encryption, flags, a.compression, a.volume, a.stream, a.object, a.time,
-                           a.list_file};
-    uint32_t code = command == "pack"
-                        ? pea_pack2(nullptr, a.positional[0], a.positional[1], password, a.key_file, options)
-                        : pea_pack1(nullptr, a.positional[0], a.positional[1], password, a.key_file, options);
-    return Outcome(a.positional[0], code);
-  }
-  if (command == "unpack" || command == "unpack1") {
-    if (!need(1)) return Usage("unpack needs ARCHIVE");
-    uint32_t options[2] = {a.demand_encryption, flags};
-    uint32_t code =
-        command == "unpack"
-            ? pea_unpack2(nullptr, a.positional[0], a.directory, a.filter, password, a.key_file, options)
-            : pea_unpack1(nullptr, a.positional[0], a.directory, password, a.key_file, options);
-    return Outcome(a.positional[0], code);
-  }
-  if (command == "list") {
-    if (!need(1)) return Usage("list needs ARCHIVE");
-    return List(common, a);
-  }
-  if (command == "split") {
-    if (!need(2)) return Usage("split needs ARCHIVE and SIZE");
-    uint32_t size;
-    if (!ParseNumber(a.positional[1], size)) return Usage("SIZE must be a number of bytes");
-    uint32_t options[3] = {flags, a.remove, size};
-    return Outcome(a.positional[0], pea_split(nullptr, a.positional[0], a.directory, options));
-  }
-  if (command == "join") {
-    if (!need(1)) return Usage("join needs VOLUME");
-    uint32_t options[2] = {flags, a.remove};
-    return Outcome(a.positional[0], pea_join(nullptr, a.positional[0], a.directory, options));
-  }
-  return Usage(("unknown pea command " + std::string(command)).c_str());
+  return RunFamily({"pea", kUsage, kOptions, kCommands}, common, argc, argv);
 }
 
 }  // namespace tx::cli

@@ -165,6 +165,37 @@ TEST(Cli, FailuresNameThePathAndTheReason) {
   EXPECT_STREQ(none, "");
 }
 
+// What people type: a folder with the "/" tab completion adds, an output folder that does
+// not exist yet, the version.
+TEST(Cli, CommandLinesAsPeopleTypeThem) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "proj/sub");
+  WriteFile(dir / "proj/sub/a.txt", "alpha");
+  std::string in = "cd " + dir.path().string() + " && " + kCli;
+  for (const char* family : {"zip", "pea"}) {
+    int status = -1;
+    std::string text = Shell(in + " " + family + " pack p." + family + " proj/ 2>&1", &status);
+    EXPECT_EQ(status, 0) << text;
+    text = Shell(in + " " + family + " unpack p." + family + " --to new/" + family + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_EQ(tx::test::ReadFile(dir.path() / "new" / family / "proj/sub/a.txt"), "alpha");
+  }
+  int status = -1;
+  WriteFile(dir / "file", "");
+  std::string text = Shell(in + " zip unpack p.zip --to file/x 2>&1", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(text.find("file/x: "), std::string::npos) << text;
+  EXPECT_EQ(Shell(kCli + " --version"), "tessarex 1.0.0\n");
+  Shell(kCli + " zip pack 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+  text = Shell(kCli + " zip frobnicate x 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(text.find("unknown zip command frobnicate"), std::string::npos);
+  text = Shell(kCli + " pea pack a b --compression fastest 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(text.find("unknown value fastest for --compression"), std::string::npos);
+}
+
 TEST(SharedLibrary, LoadsCallsAndUnloadsRepeatedly) {
   TempDir dir;
   WriteFile(dir / "f", "abc");
