@@ -1,24 +1,34 @@
 /*
  * Tessarex: PEA, ZIP and 7z archives and file digests.
  *
- * Every function returns a 32-bit status code; 0 is success. From the top byte down:
+ * Every function returns a 32-bit status code (TessarexStatus); 0 is success. From the top
+ * byte down a code holds:
  *
- *   bits 31-24  system flag  0x01 when a platform call (file, text conversion,
- *                            cryptographic provider) failed, 0x00 otherwise
- *   bits 23-16  class        with the system flag: the failed call (0x02 open or create,
- *                            0x03 read or short read, 0x08 size query, 0x20 text
- *                            conversion, ...); without it: the condition (0x01 bad
- *                            argument, 0x31 coder failed, 0x41 wrong password, 0x90
- *                            cancelled, ...)
- *   bits 15-8   place        the routine that raised the code (0x41-0x48: the digest
- *                            functions below; 0x32: argument conversion)
+ *   bits 31-24  system flag  TESSAREX_SYSTEM_FLAG (0x01) when a platform call failed (a file,
+ *                            directory, text conversion or cryptographic call), 0x00 otherwise
+ *   bits 23-16  class        with the system flag: which call failed (TESSAREX_CALL_*);
+ *                            without it: the condition (TESSAREX_CLASS_*)
+ *   bits 15-8   place        the routine that raised the code (0x00: the function's own body;
+ *                            0x31-0x3E shared routines such as the name check 0x31 and argument
+ *                            conversion 0x32; 0x41-0x48 the digest functions; the format
+ *                            routines have their own)
  *   bits 7-0    occurrence   the site within that routine
  *
- * Test a class by masking with 0xFFFF0000, e.g. (code & 0xFFFF0000) == 0x00900000 for a
- * cancel. `tessarex status CODE` prints the meaning of any code.
+ * Compare classes with TESSAREX_CLASS_OF(code), which keeps the system flag and the class:
+ * TESSAREX_CLASS_OF(code) == TESSAREX_CLASS_CANCELLED after a cancel. tessarex_status_text
+ * (below) words any code; `tessarex status CODE` prints the same line.
  *
- * Calls are synchronous and must not overlap: one call at a time per process.
- * Strings are null-terminated UTF-8. The parent window handle is opaque and may be null.
+ * Calls are synchronous and must not overlap: one call at a time per process. Strings are
+ * null-terminated UTF-8; paths of 1024 or more UTF-16 units are refused. The parent window
+ * handle is opaque and may be null (nothing is disabled on this platform). Results go to
+ * caller memory only on success. No call leaves a partial file behind: files are written
+ * under a temporary name beside their target and take its name only when complete, so a
+ * failed, cancelled or killed call never destroys a file that was there before.
+ *
+ * Null arguments: a required path (archive, source, volume) that is null gives 0x00013201
+ * and an empty one 0x00013202; a null option array gives 0x00010000. Optional arguments
+ * (password, key_file, directory, filter) may be null, which means the same as empty:
+ * no password, no key file, the archive's own folder, every entry.
  */
 #ifndef TESSAREX_H
 #define TESSAREX_H
@@ -29,11 +39,70 @@
 extern "C" {
 #endif
 
-/* The calling convention of the original platform's exports; nothing to say on Linux. */
+/* Calling convention marker of the exported functions: the platform's default C convention. */
 #define TESSAREX_STDCALL
 #define TESSAREX_API __attribute__((visibility("default")))
 
 typedef uint32_t TessarexStatus;
+
+/* Parts of a status code. */
+#define TESSAREX_SYSTEM_FLAG 0x01000000u
+#define TESSAREX_CLASS_OF(code) ((uint32_t)(code) & 0xFFFF0000u)
+#define TESSAREX_PLACE_OF(code) (((uint32_t)(code) >> 8) & 0xFFu)
+#define TESSAREX_OCCURRENCE_OF(code) ((uint32_t)(code) & 0xFFu)
+
+/* Classes with the system flag: the platform call that failed (tessarex_failure_text says
+ * on which path and why). */
+#define TESSAREX_CALL_CLOSE 0x01000000u            /* closing a file */
+#define TESSAREX_CALL_FIND 0x01010000u             /* finding files, reading a folder */
+#define TESSAREX_CALL_OPEN 0x01020000u             /* opening or creating a file */
+#define TESSAREX_CALL_READ 0x01030000u             /* reading, or fewer bytes than asked */
+#define TESSAREX_CALL_WRITE 0x01040000u            /* writing (a full disk, for instance) */
+#define TESSAREX_CALL_SEEK 0x01050000u             /* moving the file position */
+#define TESSAREX_CALL_SET_TIME 0x01060000u         /* setting file times */
+#define TESSAREX_CALL_GET_TIME 0x01070000u         /* reading file times */
+#define TESSAREX_CALL_SIZE 0x01080000u             /* reading a file size */
+#define TESSAREX_CALL_CURRENT_DIR 0x01090000u      /* the current directory (or 1024 units or longer) */
+#define TESSAREX_CALL_ATTRIBUTES 0x010A0000u       /* reading file attributes */
+#define TESSAREX_CALL_MAKE_DIR 0x010B0000u         /* creating a directory */
+#define TESSAREX_CALL_TEMP_DIR 0x010C0000u         /* finding the temporary directory */
+#define TESSAREX_CALL_TEMP_FILE 0x010D0000u        /* creating a temporary file */
+#define TESSAREX_CALL_DELETE 0x010E0000u           /* deleting a file */
+#define TESSAREX_CALL_MOVE 0x010F0000u             /* moving or renaming a file */
+#define TESSAREX_CALL_TO_UTF16 0x01200000u         /* text not valid UTF-8, or too long */
+#define TESSAREX_CALL_FROM_UTF16 0x01210000u       /* text conversion from UTF-16 */
+#define TESSAREX_CALL_CRYPTO 0x01300000u           /* a cryptographic call or the random source */
+
+/* Classes without the system flag: conditions. */
+#define TESSAREX_CLASS_BAD_ARGUMENT 0x00010000u     /* a required argument null or empty */
+#define TESSAREX_CLASS_BAD_OPTION 0x00020000u       /* an option word out of its range */
+#define TESSAREX_CLASS_BAD_NAME 0x00100000u         /* a refused character, "..", "//", leading "/" */
+#define TESSAREX_CLASS_NAME_LENGTH 0x00110000u      /* a name empty, or a path of 1024 units or more */
+#define TESSAREX_CLASS_NO_DIRECTORY 0x00120000u     /* not the kind of path required */
+#define TESSAREX_CLASS_NOTHING_TO_DO 0x00130000u    /* nothing matched, or a list names nothing */
+#define TESSAREX_CLASS_NOT_A_DIRECTORY 0x00140000u  /* a file or a link where a folder must be */
+#define TESSAREX_CLASS_VOLUME_COUNT 0x00180000u     /* too many volumes, or a volume missing */
+#define TESSAREX_CLASS_NO_MEMORY 0x00200000u
+#define TESSAREX_CLASS_NO_MEMORY_GROW 0x00210000u
+#define TESSAREX_CLASS_OUTPUT_TOO_SMALL 0x00280000u /* a listing does not fit the buffer */
+#define TESSAREX_CLASS_CODER_INIT 0x00300000u
+#define TESSAREX_CLASS_CODER_FAILED 0x00310000u     /* damaged data or a wrong password */
+#define TESSAREX_CLASS_CODER_END 0x00320000u
+#define TESSAREX_CLASS_UNKNOWN_METHOD 0x00330000u
+#define TESSAREX_CLASS_PASSWORD_PROBLEM 0x00400000u /* password and settings do not fit together */
+#define TESSAREX_CLASS_PASSWORD_WRONG 0x00410000u
+#define TESSAREX_CLASS_AUTH_FAILED 0x00420000u      /* a MAC does not match: damaged or forged */
+#define TESSAREX_CLASS_CIPHER_DATA 0x00430000u
+#define TESSAREX_CLASS_UNKNOWN_CIPHER 0x00440000u
+#define TESSAREX_CLASS_CIPHER_PARAMETER 0x00450000u
+#define TESSAREX_CLASS_SIGNATURE_WRONG 0x00590000u
+#define TESSAREX_CLASS_ARCHIVE_DAMAGED 0x00600000u  /* sizes or offsets that cannot be */
+#define TESSAREX_CLASS_CHECKSUM_WRONG 0x00610000u
+#define TESSAREX_CLASS_DIGEST_WRONG 0x00620000u
+#define TESSAREX_CLASS_CANCELLED 0x00900000u        /* Cancel, or a window or question that
+                                                       cannot be shown */
+/* 0x70-0x7A: a record of the archive format too short, of a wrong signature or with a value
+ * the format does not allow; 0x80-0x85: a structure missing or of a kind not supported. */
 
 /* Bits of the flag word shared by all functions. */
 #define TESSAREX_FLAG_PROGRESS 0x1u       /* show the progress window (Pause, Cancel) */
@@ -65,21 +134,33 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL file_sha512(void* parent, const cha
 TESSAREX_API TessarexStatus TESSAREX_STDCALL file_whirlpool(void* parent, const char* path, uint32_t flags, void* result);
 
 /*
- * PEA archives. Passwords are byte strings of at most 250 bytes (a longer one is cut);
- * key files and output directories may be null. A failed call leaves no output behind.
+ * PEA archives.
+ *
+ * password  a byte string of which the first 250 bytes count; null or empty: none (with
+ *           TESSAREX_FLAG_ASK_PASSWORD the password question is asked instead).
+ * key_file  an optional second secret: the first 2048 bytes of this file (all of a shorter
+ *           one) enter the key derivation together with the password, so the archive opens
+ *           only with both. Null or empty: no key file.
  *
  * Check algorithm ids (volume, stream and object levels): 0 none, 1 Adler-32, 2 CRC-32,
  * 3 CRC-64, 16 MD5, 17 RIPEMD-160, 18 SHA-1, 19 SHA-256, 20 SHA-512, 21 Whirlpool; the stream
- * level may instead encrypt: 48 AES-128 & HMAC-SHA1, 49 AES-128 & EAX, 65 AES-256 & EAX.
+ * level may instead encrypt and authenticate: 48 AES-128 & HMAC-SHA1, 49 AES-128 & EAX,
+ * 65 AES-256 & EAX. Files of an encrypted stream take their names only once the whole
+ * stream has authenticated.
  *
- * pea_pack1 packs one file, pea_pack2 the files and folders a path (which may end in a
- * wildcard pattern) names, or those of a list file (first line the base directory, then one
- * relative name per line, CR LF line ends). Options:
- *   [0] demand encryption (refuse a stream id below 48)   [1] flags (PROGRESS, ASK_PASSWORD)
- *   [2] compression 0 copy, 1 fast, 2 normal, 3 better    [3] volume check id
- *   [4] stream check or encryption id                     [5] object check id
- *   [6] time encoding: 16 MS-DOS local time, 48 Unix time
- *   [7] pea_pack2 only: not 0 when `source` is a list file
+ * pea_pack1 packs one file, pea_pack2 the files and folders a path names (its last part may
+ * hold "*" and "?"; folders are packed with everything below them, links followed, each
+ * folder once) or those of a list file (first line the base directory, then one relative
+ * name per line, CR LF line ends). An archive or list named like one of its inputs is
+ * refused (0x01020000); an archive inside the folder it packs is left out.
+ * Option words (pea_pack1 reads [0]-[6], pea_pack2 [0]-[7]); there are no defaults, the
+ * usual choices are given in brackets:
+ *   [0] not 0: demand encryption (a stream id below 48 is refused, 0x00400000)
+ *   [1] flags: PROGRESS, ASK_PASSWORD
+ *   [2] compression: 0 copy, 1 fast, 2 normal, 3 better  [2]
+ *   [3] volume check id  [2]        [4] stream check or encryption id  [19, or 65 to encrypt]
+ *   [5] object check id  [2]        [6] times: 16 MS-DOS local time, 48 Unix time  [48]
+ *   [7] pea_pack2: not 0 when `source` is a list file  [0]
  */
 /* Indexes of the PEA option words. */
 enum {
@@ -114,9 +195,13 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_pack2(void* parent, const char*
 
 /*
  * pea_unpack1 extracts the one object of a single-file archive, pea_unpack2 every object (or
- * those `filter` selects: "*" patterns, letter case ignored). `directory` null: the archive's
- * folder. Options: [0] demand encryption, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD,
- * and for pea_unpack2 ASK_ON_ERROR: offer to go on past a damaged entry).
+ * those `filter` selects: "*" and "?" patterns, letter case ignored; null or empty: all).
+ * `directory`: the output folder, which must exist (null or empty: the archive's folder).
+ * Folders are made beneath it without following links; a link or file in the way of a
+ * folder is refused (class 0x14). An existing file of an entry's name is replaced only
+ * once the entry is complete and checked.
+ * Option words (2): [0] not 0: demand encryption; [1] flags: PROGRESS, ASK_OVERWRITE,
+ * ASK_PASSWORD, and for pea_unpack2 ASK_ON_ERROR (offer to go on past a damaged entry).
  */
 TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_unpack1(void* parent, const char* archive, const char* directory,
                                                          const char* password, const char* key_file,
@@ -129,7 +214,9 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_unpack2(void* parent, const cha
  * pea_list writes a listing of the archive into `output` (a zero-terminated text of at most
  * `output_size` bytes, lines ending in CR LF) and reports damaged volume or stream tags in
  * the text rather than failing. 0x00280000: the buffer is too small (the text is kept as far
- * as it got). Options: [0] flags (PROGRESS, ASK_PASSWORD).
+ * as it got); a null `output` or a size of 0 lists nothing and returns 0. Names are shown
+ * with control characters escaped as \xHH. Option words (1): [0] flags (PROGRESS,
+ * ASK_PASSWORD).
  */
 TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_list(void* parent, const char* archive, const char* password,
                                                       const char* key_file, char* output, uint32_t output_size,
@@ -139,12 +226,14 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_list(void* parent, const char* 
  * PEA volumes. pea_split cuts an archive into DIR/BASE.000001.pea, .000002.pea, ... each
  * at most options[2] bytes (at least 1024) and each closed by its own volume control tag;
  * pea_join finds the volumes from any one of them (or from BASE.pea) and writes DIR/BASE.pea.
- * `directory` may be null: the archive's own folder.
+ * `directory` may be null: the archive's own folder. Volumes and the joined archive are
+ * flushed to disk before they take their names, and originals are deleted only then; a
+ * split removes older volumes of the same name beyond its new last one.
  *
- *   pea_split options: [0] flags (PROGRESS), [1] delete the archive after a successful
- *                      split, [2] volume size in bytes
- *   pea_join options:  [0] flags (PROGRESS, ASK_ON_ERROR to go on past a damaged volume),
- *                      [1] delete the volumes after a successful join
+ *   pea_split options (3): [0] flags (PROGRESS), [1] not 0: delete the archive after a
+ *                          successful split, [2] volume size in bytes (at least 1024)
+ *   pea_join options (2):  [0] flags (PROGRESS, ASK_ON_ERROR to go on past a damaged
+ *                          volume), [1] not 0: delete the volumes after a successful join
  */
 TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_split(void* parent, const char* archive, const char* directory,
                                                        const uint32_t* options);
@@ -152,25 +241,39 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
                                                       const uint32_t* options);
 
 /*
- * ZIP archives. Passwords are byte strings of at most 250 bytes.
+ * ZIP archives. `password`: a byte string of which the first 250 bytes count; null or
+ * empty: none (with TESSAREX_FLAG_ASK_PASSWORD the question is asked when one is needed).
  *
- * zip_pack1 packs one file, zip_pack2 the files and folders a wildcard path names (or, with
- * options[14], those of a list file). Options:
- *   [0] encryption required          [1] flags (PROGRESS, ASK_PASSWORD)
- *   [2] method: 0 Store, 8 Deflate, 12 BZip2               [3] level 1-9
- *   [4] central directory: bit 0 compress, bit 1 encrypt (encryption kinds 11, 12 only)
- *   [5] encryption: 0 none, 1 AE-1, 2 AE-2, 3 AE-1 or AE-2 chosen per file, 11 3DES, 12 AES
- *   [6] key length in bytes (16, 24, 32)   [7] IV length   [8] validation data length
- *   [9] strong-encryption flags            [10] signing    [11] signing digest
- *   [12] store NTFS times                  [13] UTF-8 names
- *   [14] zip_pack2 only: `source` is a list file
+ * zip_pack1 packs one file, zip_pack2 the files and folders a wildcard path names (folders
+ * with everything below them, links followed, each folder once), or with word [14] those of
+ * a list file. The archive is never one of its own inputs (0x01020000 when named as one;
+ * left out when met in a folder). Option words (zip_pack1 reads [0]-[13], zip_pack2
+ * [0]-[14]); there are no defaults, the usual choices are given in brackets:
+ *   [0] not 0: encryption required (kind 0 is then refused, 0x00400002)
+ *   [1] flags: PROGRESS, ASK_PASSWORD
+ *   [2] method: 0 Store, 8 Deflate, 12 BZip2  [8]         [3] level 1-9  [6]
+ *   [4] central directory: bit 0 compress it with the method (not with Store), bit 1
+ *       encrypt it (kinds 11 and 12 only)  [0]
+ *   [5] encryption: 0 none, 1 AE-1, 2 AE-2, 3 AE-1 or AE-2 chosen per file, 11 3DES,
+ *       12 AES  [0, or 3 with a password]
+ *   [6] key length in bytes: 16, 24, 32 (others are rounded to the nearest)  [32]
+ *   [7] IV length  [16]   [8] validation data length  [16]   [9] strong-encryption flags  [1]
+ *   [10] signing: 0 none, 1 directory, 2 members, 3 both  [0]
+ *   [11] signing digest: 1 MD5, 2 SHA-1  [2]
+ *   [12] not 0: store NTFS times  [0]     [13] not 0: UTF-8 names flagged  [0]
+ *   [14] zip_pack2: not 0 when `source` is a list file  [0]
  * Strong encryption (11, 12) and signing are not available yet: 0x00020005, 0x0002000A;
  * reading refuses strong-encrypted members and central directories (class 0x44) and
  * signatures it cannot check yet (0x00445201).
  *
- * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects.
- * Options: [0] encryption required, [1] flags (PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and for
- * zip_unpack2 ASK_ON_ERROR). zip_list writes a listing as pea_list does; options: [0] flags.
+ * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects
+ * (null or empty: all) into `directory` (which must exist; null or empty: the archive's
+ * folder), as pea_unpack2 does: folders made beneath it without following links, a file
+ * replaced only once its member is complete and checked. Members that overlap in the file,
+ * or that decode to more or fewer bytes than they declare, are refused. Option words (2):
+ * [0] not 0: encryption required; [1] flags: PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and for
+ * zip_unpack2 ASK_ON_ERROR. zip_list writes a listing as pea_list does; option words (1):
+ * [0] flags.
  */
 /* Indexes of the ZIP option words. */
 enum {
