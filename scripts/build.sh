@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or build-asan/ with --sanitize).
+# Configures and builds, warnings as errors: build/ (RelWithDebInfo), build-asan/ with
+# --sanitize (Debug, ASan and UBSan), build-release/ with --release (Release, laid out for
+# /usr with Debian's multiarch libdir, as a distribution package is).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=build
-opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [ "${1:-}" = "--sanitize" ]; then
-  dir=build-asan
-  opts=(-DCMAKE_BUILD_TYPE=Debug -DTESSAREX_SANITIZE=ON)
-fi
-cmake -S . -B "$dir" -G Ninja "${opts[@]}" > /dev/null
+case "${1:-}" in
+  "") dir=build opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  --sanitize) dir=build-asan opts=(-DCMAKE_BUILD_TYPE=Debug -DTESSAREX_SANITIZE=ON) ;;
+  --release) dir=build-release opts=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr) ;;
+  *) echo "usage: scripts/build.sh [--sanitize | --release]" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" -G Ninja -DTESSAREX_WERROR=ON "${opts[@]}" > /dev/null
 cmake --build "$dir"

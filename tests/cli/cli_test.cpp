@@ -45,7 +45,7 @@ TEST(Cli, DigestsAgreeWithTheUsualTools) {
   TempDir dir;
   std::string random = tx::test::RandomBytes(5 * 1024 * 1024 + 11, 3);
   for (size_t size : {size_t{0}, size_t{3}, size_t{65535}, size_t{65536}, size_t{65537}, random.size()}) {
-    std::string path = dir / ("f" + std::to_string(size));
+    std::string path = dir / std::string("f").append(std::to_string(size));
     WriteFile(path, random.substr(0, size));
     for (const char* algo : {"crc32", "md5", "ripemd160", "sha1", "sha256", "sha512", "whirlpool"})
       EXPECT_EQ(Ours(algo, path), Peer(algo, path)) << algo << " on " << size << " bytes";
@@ -222,7 +222,7 @@ TEST(Cli, ArchiveCommandsRoundTrip) {
   std::filesystem::create_directories(dir / "src/sub");
   WriteFile(dir / "src/sub/a.txt", std::string(100000, 'a'));
   WriteFile(dir / "src/b.bin", tx::test::RandomBytes(70000, 5));
-  const std::string d = "'" + dir.path().string() + "/";
+  const std::string d = std::string("'").append(dir.path().string()).append("/");
   int status;
   auto run = [&](const std::string& args) { return Shell(kCli + " " + args + " 2>&1", &status); };
 

@@ -101,10 +101,11 @@ TEST_F(DigestExports, ArgumentAndFileFailuresLeaveTheBufferAlone) {
   // A path of exactly 1023 units, made of components the file system accepts.
   std::string longest = dir_.path().string();
   while (longest.size() + 201 < 1023) {
-    longest += "/" + std::string(200, 'd');
+    longest.append("/").append(200, 'd');
     std::filesystem::create_directory(longest);
   }
-  longest += "/" + std::string(1023 - longest.size() - 1, 'f');
+  const size_t last = 1023 - longest.size() - 1;
+  longest.append("/").append(last, 'f');
   ASSERT_EQ(longest.size(), 1023u);
   WriteFile(longest, "abc");
   for (const Export& e : kExports) {

@@ -15,8 +15,9 @@ fs::perms Perms(const std::string& path) { return fs::status(path).permissions()
 
 // A directory path of exactly `units` UTF-16 units inside `path`, created.
 std::string DeepPath(std::string path, size_t units) {
-  while (path.size() + 201 < units - 20) path += "/" + std::string(200, 'd');
-  path += "/" + std::string(units - path.size() - 2, 'e') + "\xC3\xA9";  // é: two bytes, one unit
+  while (path.size() + 201 < units - 20) path.append("/").append(200, 'd');
+  const size_t last = units - path.size() - 2;
+  path.append("/").append(last, 'e').append("\xC3\xA9");  // é: two bytes, one unit
   fs::create_directories(path);
   return path;
 }

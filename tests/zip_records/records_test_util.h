@@ -44,10 +44,10 @@ inline std::unique_ptr<ZipArchiveState> NewState() { return std::make_unique<Zip
 
 // An extra field: tag, 16-bit size, data.
 inline Bytes Field(uint16_t tag, const Bytes& data) {
-  Bytes out(4);
+  Bytes out(4 + data.size());
   Put(out.data(), tag, 2);
   Put(out.data() + 2, data.size(), 2);
-  out.insert(out.end(), data.begin(), data.end());
+  if (!data.empty()) std::memcpy(out.data() + 4, data.data(), data.size());
   return out;
 }
 

@@ -59,7 +59,7 @@ class PeerArchives : public ::testing::Test {
 
 TEST_F(PeerArchives, InfoZipMethodsEncryptionDescriptorsAndTimestamps) {
   for (const char* options : {"-0", "-6", "-9", "-Z bzip2"}) {
-    std::string archive = dir_ / ("z" + std::to_string(runs_) + ".zip");
+    std::string archive = dir_ / std::string("z").append(std::to_string(runs_)).append(".zip");
     Run(std::string("zip -q -r ") + options + " " + archive + " .");
     ExpectExtracted(archive);
   }
