@@ -34,7 +34,11 @@ std::string UniquePart(unsigned attempt) {
 
 std::string TemporaryName(const std::string& name, unsigned attempt) {
   size_t room = kLongestName - 1 - (sizeof kMarker - 1) - kUnique;
-  return "." + name.substr(0, room) + kMarker + UniquePart(attempt);
+  std::string out = ".";
+  out.append(name, 0, room);
+  out += kMarker;
+  out += UniquePart(attempt);
+  return out;
 }
 
 void SyncFolder(const Directory& dir) { ::fsync(dir.native()); }

@@ -16,9 +16,17 @@ using tx::test::WriteFile;
 
 const std::string kCli = TX_CLI_PATH;
 
+// The folder's path opened for quoting: "'/tmp/...../", to be closed by the caller.
+std::string Quoted(const TempDir& dir) {
+  std::string d = "'";
+  d += dir.path().string();
+  d += '/';
+  return d;
+}
+
 TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
   TempDir dir;
-  const std::string d = "'" + dir.path().string() + "/";
+  const std::string d = Quoted(dir);
   const std::string content = tx::test::RandomBytes(3000, 4);
   WriteFile(dir / "f.bin", content);
   WriteFile(dir / "crlf", "s3cret word\r\nnot this");
@@ -51,7 +59,7 @@ TEST(CliInput, PasswordFromAFileOrADescriptorIsItsFirstLine) {
 
 TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
   TempDir dir;
-  const std::string d = "'" + dir.path().string() + "/";
+  const std::string d = Quoted(dir);
   WriteFile(dir / "f.txt", "new content");
   int status;
   auto run = [&](const std::string& args) {
@@ -75,7 +83,7 @@ TEST(CliInput, AnOverwriteQuestionWithoutATerminalIsACancel) {
 
 TEST(CliInput, ListingsShowControlCharactersInNamesEscaped) {
   TempDir dir;
-  const std::string d = "'" + dir.path().string() + "/";
+  const std::string d = Quoted(dir);
   std::filesystem::create_directories(dir / "src");
   WriteFile(dir / "src/x\x1b[2J\r\n2021-01-01 00:00:00    A Normal  1  1 fake\x7f\xc2\x9b.txt", "abc");
   int status;
