@@ -63,7 +63,7 @@ StatusCode OutputTree::CreateFile(const char16_t* relative, OutputFile& out, Sta
   return out.Create(*folder, name) ? kOk : create_failure;
 }
 
-StatusCode OutputTree::MakeFolder(const char16_t* relative, uint32_t attributes, platform::FileTime creation,
+StatusCode OutputTree::MakeFolder(const char16_t* relative, platform::FileTime creation,
                                   platform::FileTime last_write) {
   constexpr uint8_t kPlace = kPlaceDirectoryEntry;
   size_t length = platform::Utf16Length(relative);
@@ -76,7 +76,6 @@ StatusCode OutputTree::MakeFolder(const char16_t* relative, uint32_t attributes,
     if (now != last_write && !dir.SetWriteTime(last_write))
       return SystemCode(SysCall::SetFileTime, kPlace, creation != 0 ? 0x02 : 0x01);
   }
-  dir.SetAttributes(attributes);
   return kOk;
 }
 

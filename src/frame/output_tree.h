@@ -38,11 +38,11 @@ class OutputTree {
   StatusCode CreateFile(const char16_t* relative, OutputFile& out, StatusCode create_failure);
 
   // Restores a folder entry: made when missing (with its parents), then its last-write
-  // time (0 leaves it) and attributes set. A link or a file in the way 0x00143B02 or
+  // time set (0 leaves it). Folders keep their permissions: a read-only one could not
+  // receive its files. A link or a file in the way 0x00143B02 or
   // 0x00143B01; not made 0x010B3B01; time not readable 0x01073B01; not set 0x01063B01
   // (no creation time given) or 0x01063B02.
-  StatusCode MakeFolder(const char16_t* relative, uint32_t attributes, platform::FileTime creation,
-                        platform::FileTime last_write);
+  StatusCode MakeFolder(const char16_t* relative, platform::FileTime creation, platform::FileTime last_write);
 
   // Keeps a finished file under its temporary name until PublishAll; files still pending
   // when the tree goes away (or DiscardAll is called) are removed. Close failed:

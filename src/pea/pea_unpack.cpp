@@ -330,7 +330,7 @@ StatusCode pea_unpack2(void* parent, const char* archive, const char* directory,
       } else {
         result = ReadTag(r, true, SystemCode(SysCall::ReadFile, 0, 0x03), 0, 0x01);
         if (result == kOk) {
-          if (StatusCode made = s.tree.MakeFolder(Relative(name).c_str(), entry.attributes, 0, entry.last_write))
+          if (StatusCode made = s.tree.MakeFolder(Relative(name).c_str(), 0, entry.last_write))
             return made;
         }
       }

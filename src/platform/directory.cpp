@@ -91,26 +91,7 @@ bool Directory::GetWriteTime(FileTime& time) const {
   return true;
 }
 
-bool Directory::SetWriteTime(FileTime time) {
-  if (fd_ < 0) return false;
-  if (time == 0) return true;
-  int64_t seconds, nanoseconds;
-  FileTimeToUnixNanos(time, seconds, nanoseconds);
-  struct timespec ts[2];
-  ts[0].tv_sec = 0;
-  ts[0].tv_nsec = UTIME_OMIT;
-  ts[1].tv_sec = seconds;
-  ts[1].tv_nsec = nanoseconds;
-  return ::futimens(fd_, ts) == 0;
-}
-
-bool Directory::SetAttributes(uint32_t attributes) {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  mode_t wanted = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
-  return wanted == mode || ::fchmod(fd_, wanted) == 0;
-}
+bool Directory::SetWriteTime(FileTime time) { return fd_ >= 0 && detail::SetWriteTimeOf(fd_, time); }
 
 Beneath OpenBeneath(const Directory& root, const char16_t* relative, size_t length, bool create, Directory& out) {
   out.Close();

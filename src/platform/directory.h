@@ -42,12 +42,10 @@ class Directory {
   bool IsOpen() const { return fd_ >= 0; }
   void Close();
 
-  // Times and attributes of the open folder itself. SetWriteTime: 0 leaves the time.
-  // SetAttributes: 0x01 removes the write permissions, its absence gives the owner write
-  // permission back.
+  // The last-write time of the open folder itself; SetWriteTime with 0 leaves it.
+  // (Folders keep their permissions: a read-only folder could not receive its files.)
   bool GetWriteTime(FileTime& time) const;
   bool SetWriteTime(FileTime time);
-  bool SetAttributes(uint32_t attributes);
 
   // The descriptor, for the platform layer only.
   int native() const { return fd_; }

@@ -194,8 +194,11 @@ bool File::GetTimes(FileTimes& times) const {
   return true;
 }
 
-bool File::SetWriteTime(FileTime last_write) {
-  if (fd_ < 0) return false;
+bool File::SetWriteTime(FileTime last_write) { return fd_ >= 0 && detail::SetWriteTimeOf(fd_, last_write); }
+
+namespace detail {
+
+bool SetWriteTimeOf(int fd, FileTime last_write) {
   struct timespec ts[2];
   ts[0].tv_sec = 0;
   ts[0].tv_nsec = UTIME_OMIT;
@@ -207,8 +210,10 @@ bool File::SetWriteTime(FileTime last_write) {
     ts[1].tv_sec = s;
     ts[1].tv_nsec = ns;
   }
-  return ::futimens(fd_, ts) == 0;
+  return ::futimens(fd, ts) == 0;
 }
+
+}  // namespace detail
 
 bool File::SetAttributes(uint32_t attributes) {
   struct stat st;

@@ -81,6 +81,11 @@ class File {
   bool writer_ = false;
 };
 
+namespace detail {
+// The last-write time of an open file or folder (0 leaves it), for the platform layer.
+bool SetWriteTimeOf(int fd, FileTime last_write);
+}  // namespace detail
+
 // Conversions between FileTime and the platform's seconds and nanoseconds since 1970.
 FileTime FileTimeFromUnixNanos(int64_t seconds, int64_t nanoseconds);
 void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds);

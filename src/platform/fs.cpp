@@ -188,34 +188,6 @@ bool GetFileInfo(const char16_t* path, FileInfo& info) {
   return false;
 }
 
-bool SetAttributes(const char16_t* path, uint32_t attributes) {
-  std::string name;
-  struct stat st;
-  if (!ToUtf8(path, name) || ::stat(name.c_str(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) return true;
-  mode_t mode = st.st_mode & 07777;
-  mode_t wanted = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
-  return wanted == mode || ::chmod(name.c_str(), wanted) == 0;
-}
-
-bool SetWriteTime(const char16_t* path, FileTime last_write) {
-  std::string name;
-  if (!ToUtf8(path, name)) return false;
-  if (last_write == 0) {
-    // Nothing to change, but a missing path still fails (utimensat would not notice).
-    struct stat st;
-    return ::stat(name.c_str(), &st) == 0;
-  }
-  int64_t seconds, nanoseconds;
-  FileTimeToUnixNanos(last_write, seconds, nanoseconds);
-  struct timespec ts[2];
-  ts[0].tv_sec = 0;
-  ts[0].tv_nsec = UTIME_OMIT;
-  ts[1].tv_sec = seconds;
-  ts[1].tv_nsec = nanoseconds;
-  return ::utimensat(AT_FDCWD, name.c_str(), ts, 0) == 0;
-}
-
 namespace {
 bool Identify(const std::string& name, FileIdentity& id) {
   struct stat st;

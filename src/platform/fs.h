@@ -25,14 +25,6 @@ struct FileInfo {
 // the owner has no write permission.
 bool GetFileInfo(const char16_t* path, FileInfo& info);
 
-// Applies kAttrReadOnly to a regular file: set, every write permission bit is removed;
-// clear, the owner's write bit comes back. Other bits and other kinds of entries are left
-// alone. False when the path is missing or cannot be changed (no SysCall of its own).
-bool SetAttributes(const char16_t* path, uint32_t attributes);
-
-// SetFileTime: last-write time of a file or directory; zero leaves it unchanged.
-bool SetWriteTime(const char16_t* path, FileTime last_write);
-
 // DeleteFile: a file, never a directory.
 bool DeleteFile(const char16_t* path);
 

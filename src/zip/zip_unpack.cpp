@@ -338,7 +338,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
       }
       if (EndsWithSlash(entry.name.c_str())) {
         if (StatusCode code =
-                s.tree.MakeFolder(entry.name.c_str(), entry.attributes, entry.creation, entry.modification))
+                s.tree.MakeFolder(entry.name.c_str(), entry.creation, entry.modification))
           return code;
         continue;
       }

@@ -138,22 +138,22 @@ TEST_F(Files, OutputTreeFoldersAndFiles) {
   EXPECT_EQ(tree.CreateFile((u"p/" + std::u16string(300, u'n') + u"/q/name").c_str(), out, 0x0102FFFF),
             0x010B3A01u);
 
-  EXPECT_TRUE(tree.MakeFolder(u"a/b/", 0x10, 0, kWriteTime) == 0 && WriteTime("a/b") == kWriteTime);
-  EXPECT_EQ(tree.MakeFolder(u"a/b", 0x10, kCreationTime, kWriteTime + 1), 0u);
+  EXPECT_TRUE(tree.MakeFolder(u"a/b/", 0, kWriteTime) == 0 && WriteTime("a/b") == kWriteTime);
+  EXPECT_EQ(tree.MakeFolder(u"a/b", kCreationTime, kWriteTime + 1), 0u);
   EXPECT_EQ(WriteTime("a/b"), kWriteTime + 1);
   platform::FileTime before = WriteTime("a");
-  EXPECT_TRUE(tree.MakeFolder(u"a", 0x11, 0, 0) == 0 && WriteTime("a") == before);
-  EXPECT_EQ(tree.MakeFolder(u"file", 0x10, 0, 0), 0x00143B01u);
-  EXPECT_EQ(tree.MakeFolder(u"file/", 0x10, 0, 0), 0x00143B01u);
-  EXPECT_EQ(tree.MakeFolder(u"file/sub/d", 0x10, 0, 0), 0x00143B01u);
-  EXPECT_EQ(tree.MakeFolder(u"link/d", 0x10, 0, 0), 0x00143B02u);
-  EXPECT_EQ(tree.MakeFolder(std::u16string(300, u'n').c_str(), 0x10, 0, 0), 0x010B3B01u);
+  EXPECT_TRUE(tree.MakeFolder(u"a", 0, 0) == 0 && WriteTime("a") == before);
+  EXPECT_EQ(tree.MakeFolder(u"file", 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"file/", 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"file/sub/d", 0, 0), 0x00143B01u);
+  EXPECT_EQ(tree.MakeFolder(u"link/d", 0, 0), 0x00143B02u);
+  EXPECT_EQ(tree.MakeFolder(std::u16string(300, u'n').c_str(), 0, 0), 0x010B3B01u);
   EXPECT_FALSE(fs::exists(dir_ / "a/d"));
   // Failing time calls, forced in a child process.
   auto refused = [&](int nr, const char16_t* name, platform::FileTime creation) {
     return test::InChild([&] {
       test::RefuseSyscall(nr);
-      return tree.MakeFolder(name, 0x10, creation, kWriteTime + 1);
+      return tree.MakeFolder(name, creation, kWriteTime + 1);
     });
   };
   EXPECT_EQ(refused(SYS_statx, u"t1", 0), 0x01073B01u);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/directory.h"
 #include "platform/file.h"
 #include "scratch.h"
 
@@ -32,27 +33,25 @@ TEST_F(FsTest, AttributesAndReadOnly) {
   EXPECT_EQ(Info(Path("f")).attributes, kAttrArchive | kAttrReadOnly);
 
   fs::permissions(Path("f"), fs::perms(0664));
-  ASSERT_TRUE(SetAttributes(WPath("f").c_str(), kAttrReadOnly | kAttrArchive));
+  File file;
+  ASSERT_TRUE(file.Open(WPath("f").c_str(), Access::Read, Disposition::OpenExisting));
+  ASSERT_TRUE(file.SetAttributes(kAttrReadOnly | kAttrArchive));
   EXPECT_EQ(Perms(Path("f")), fs::perms(0444));
-  ASSERT_TRUE(SetAttributes(WPath("f").c_str(), kAttrArchive));
+  ASSERT_TRUE(file.SetAttributes(kAttrArchive));
   EXPECT_EQ(Perms(Path("f")), fs::perms(0644));
-  fs::perms before = Perms(dir_);
-  ASSERT_TRUE(SetAttributes(W(dir_).c_str(), kAttrReadOnly));  // directories keep theirs
-  EXPECT_EQ(Perms(dir_), before);
-  EXPECT_FALSE(SetAttributes(WPath("missing").c_str(), 0));
 }
 
-TEST_F(FsTest, WriteTimeByPathCreateAndDelete) {
+TEST_F(FsTest, WriteTimeCreateAndDelete) {
   WriteText(Path("f"), "x");
   EXPECT_TRUE(CreateDirectory(WPath("d/").c_str()));
   for (const char* taken : {"d", "f", "missing/d"})
     EXPECT_FALSE(CreateDirectory(WPath(taken).c_str())) << taken;
-  for (const char* name : {"f", "d/"}) {
-    ASSERT_TRUE(SetWriteTime(WPath(name).c_str(), kStamp));
-    EXPECT_EQ(Info(Path(name)).last_write, kStamp) << name;
-  }
-  EXPECT_FALSE(SetWriteTime(WPath("missing").c_str(), kStamp));
-  EXPECT_FALSE(SetWriteTime(WPath("missing").c_str(), 0));
+  Directory folder;
+  ASSERT_TRUE(folder.Open(WPath("d/").c_str()));
+  ASSERT_TRUE(folder.SetWriteTime(kStamp));
+  EXPECT_EQ(Info(Path("d")).last_write, kStamp);
+  EXPECT_FALSE(Directory().Open(WPath("f").c_str()));
+  EXPECT_FALSE(Directory().Open(WPath("missing").c_str()));
   EXPECT_FALSE(DeleteFile(WPath("d").c_str()));
   EXPECT_TRUE(DeleteFile(WPath("f").c_str()));
   EXPECT_FALSE(DeleteFile(WPath("f").c_str()));
@@ -75,7 +74,11 @@ TEST_F(FsTest, MoveWithinAndAcrossFileSystems) {
   fs::create_hard_link(from, Path("probe"), cross);
   if (cross != std::errc::cross_device_link) GTEST_SKIP() << "/dev/shm shares the file system";
   fs::permissions(from, fs::perms(0640));
-  ASSERT_TRUE(SetWriteTime(W(from).c_str(), kStamp));
+  {
+    File source;
+    ASSERT_TRUE(source.Open(W(from).c_str(), Access::Read, Disposition::OpenExisting));
+    ASSERT_TRUE(source.SetWriteTime(kStamp));
+  }
   ASSERT_TRUE(MoveFile(W(from).c_str(), WPath("moved").c_str()));
   EXPECT_FALSE(fs::exists(from));
   EXPECT_EQ(ReadText(Path("moved")), content);
