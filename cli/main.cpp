@@ -1,4 +1,5 @@
 // tessarex: the command-line host of the library.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -58,8 +59,22 @@ constexpr const char* kHelp =
 
 }  // namespace tx::cli
 
+namespace {
+
+// An interrupted command leaves no temporary file behind, then ends as the signal says.
+void EndOnSignal(int sig) {
+  tessarex_remove_temporaries();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace tx::cli;
+  // A signal the command was started to ignore (a background job's SIGINT) stays ignored.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (::signal(sig, EndOnSignal) == SIG_IGN) ::signal(sig, SIG_IGN);
   CommonOptions options;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {

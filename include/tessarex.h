@@ -329,12 +329,18 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* 
  * call concerned and why, as "PATH: reason" (for instance "data/q.zip: No such file or
  * directory") or "reason" alone, or an empty text when no system call failed. Codes with
  * the system flag (0x01xxxxxx) have such a text. Returns as tessarex_status_text.
+ *
+ * tessarex_remove_temporaries removes the temporary files of writes in progress (named
+ * ".NAME.tessarex-XXXXXX" beside their targets). It is async-signal-safe: a host calls it
+ * from its SIGINT or SIGTERM handler before the process ends, so an interrupted call
+ * leaves nothing behind. Always returns 0.
  */
 enum { TESSAREX_LANGUAGE_LOCALE = 0, TESSAREX_LANGUAGE_ENGLISH = 1, TESSAREX_LANGUAGE_JAPANESE = 2 };
 
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_status_text(uint32_t code, uint32_t language, char* buffer,
                                                                   uint32_t size);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_failure_text(char* buffer, uint32_t size);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_remove_temporaries(void);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include "frame/status.h"
 #include "frame/status_text.h"
 #include "platform/failure.h"
+#include "platform/temporaries.h"
 #include "tessarex.h"
 #include "ui/texts.h"
 
@@ -36,6 +37,11 @@ TessarexStatus TESSAREX_STDCALL tessarex_status_text(uint32_t code, uint32_t lan
   } catch (...) {
     return tx::ConditionCode(tx::Cls::NoMemory, 0, 0x00);
   }
+}
+
+TessarexStatus TESSAREX_STDCALL tessarex_remove_temporaries(void) {
+  tx::platform::RemoveTemporaries();
+  return 0;
 }
 
 TessarexStatus TESSAREX_STDCALL tessarex_failure_text(char* buffer, uint32_t size) {

@@ -8,6 +8,7 @@
 
 #include "platform/failure.h"
 #include "platform/open_files.h"
+#include "platform/temporaries.h"
 #include "platform/text.h"
 
 namespace tx::platform {
@@ -85,6 +86,7 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
     dir_ = std::move(own);
     temporary_ = std::move(temporary);
     name_ = std::move(target);
+    slot_ = RegisterTemporary(dir_.native(), temporary_.c_str());
     return true;
   }
   return false;
@@ -102,8 +104,7 @@ bool Replacement::Commit(bool durable) {
     return false;
   }
   if (durable) SyncFolder(dir_);
-  temporary_.clear();
-  dir_.Close();
+  Forget();
   return true;
 }
 
@@ -113,10 +114,9 @@ bool Replacement::Detach(PendingName& pending) {
     Discard();
     return false;
   }
-  pending.temporary = std::move(temporary_);
-  pending.name = std::move(name_);
-  temporary_.clear();
-  dir_.Close();
+  pending.temporary = temporary_;
+  pending.name = name_;
+  Forget();
   return true;
 }
 
@@ -124,6 +124,12 @@ void Replacement::Discard() {
   if (temporary_.empty()) return;
   file_.Close();
   ::unlinkat(dir_.native(), temporary_.c_str(), 0);
+  Forget();
+}
+
+void Replacement::Forget() {
+  UnregisterTemporary(slot_);
+  slot_ = -1;
   temporary_.clear();
   dir_.Close();
 }

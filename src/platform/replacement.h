@@ -42,9 +42,12 @@ class Replacement {
   void Discard();
 
  private:
+  void Forget();
+
   Directory dir_;
   File file_;
   std::string temporary_, name_;
+  int slot_ = -1;  // in the registry a signal handler cleans up
 };
 
 // Renames a detached file onto its name in `dir`; RemovePending removes it instead.

@@ -309,6 +309,12 @@ TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
   for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     EXPECT_TRUE(killed(signal, {"tessarex", "zip", "pack1", zip, dir / "src/big.bin", "--method", "bzip2"}));
     EXPECT_EQ(ReadFile(zip), zip_before) << signal;
+    // The command removes its temporary file on the signals it can catch.
+    if (signal != SIGKILL) {
+      for (const auto& e : fs::directory_iterator(dir.path())) {
+        EXPECT_EQ(e.path().filename().string().find(".tessarex-"), std::string::npos) << signal;
+      }
+    }
   }
   EXPECT_TRUE(killed(SIGKILL, {"tessarex", "pea", "pack1", pea, dir / "src/big.bin", "--compression", "better"}));
   EXPECT_EQ(ReadFile(pea), pea_before);
