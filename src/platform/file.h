@@ -47,6 +47,11 @@ class File {
   bool ReadPartial(void* buffer, size_t size, size_t& got);
   // WriteFile: all bytes or failure.
   bool Write(const void* buffer, size_t size);
+  // Moves up to `size` bytes from `from`'s position to this file's inside the kernel
+  // (copy_file_range), both positions advancing; `copied` gets how many. False with
+  // `copied` 0 when the kernel cannot copy between these files (the caller reads and
+  // writes instead), or on a failure.
+  bool CopyFrom(File& from, size_t size, size_t& copied);
   // SetFilePointer.
   bool Seek(int64_t offset, SeekFrom from, uint64_t* position = nullptr);
   // GetFileSize.

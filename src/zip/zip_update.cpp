@@ -36,6 +36,7 @@ constexpr uint8_t kSource = 0x20;   // zip_add's source
 constexpr uint32_t kTextWriting = 3005;
 constexpr uint32_t kTextAdding = 3012;
 constexpr size_t kCopyBlock = 65536;
+constexpr size_t kKernelBlock = 1 << 20;
 constexpr size_t kGrow = 8192;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 constexpr uint16_t kFlagDescriptor = 0x0008;
@@ -201,6 +202,7 @@ struct Writer {
   uint64_t offset = 0;
   uint32_t count = 0;
   bool progress = false;
+  bool kernel_copy = true;  // until the kernel refuses to copy between the files
 };
 
 constexpr size_t kBufferSize = 2 * kCopyBlock + 64;
@@ -260,10 +262,19 @@ StatusCode CopyMember(Writer& w, Archive& from, Record& r, uint64_t& copied) {
   if (!out.Write(buffer, header)) return SystemCode(SysCall::WriteFile, kPlace, 0x01);
 
   for (uint64_t done = 0; done < e.compressed_size;) {
-    size_t piece = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, e.compressed_size - done));
-    if (!in.Read(buffer, piece)) return SystemCode(SysCall::ReadFile, kPlace, 0x02);
-    if (!out.Write(buffer, piece)) return SystemCode(SysCall::WriteFile, kPlace, 0x02);
-    done += piece;
+    // The kernel copies when it can (no trip through this buffer); a short copy is
+    // finished the ordinary way, where a short read is the failure it is.
+    size_t piece = static_cast<size_t>(
+        std::min<uint64_t>(w.kernel_copy ? kKernelBlock : kCopyBlock, e.compressed_size - done));
+    size_t moved = 0;
+    if (w.kernel_copy && !out.CopyFrom(in, piece, moved)) w.kernel_copy = false;
+    if (moved == 0) {
+      piece = std::min(piece, kCopyBlock);
+      if (!in.Read(buffer, piece)) return SystemCode(SysCall::ReadFile, kPlace, 0x02);
+      if (!out.Write(buffer, piece)) return SystemCode(SysCall::WriteFile, kPlace, 0x02);
+      moved = piece;
+    }
+    done += moved;
     if (w.progress &&
         ui::ProgressUpdate(static_cast<uint32_t>(done * 100 / e.compressed_size)) == ui::kProgressCancel)
       return ConditionCode(Cls::Cancelled, kPlace, 0x01);
