@@ -161,6 +161,12 @@ bool File::Write(const void* buffer, size_t size) {
   return true;
 }
 
+bool File::SetModeFrom(const File& other) {
+  struct stat st;
+  if (fd_ < 0 || other.fd_ < 0 || ::fstat(other.fd_, &st) != 0) return false;
+  return ::fchmod(fd_, st.st_mode & 07777) == 0;
+}
+
 bool File::CopyFrom(File& from, size_t size, size_t& copied) {
   copied = 0;
   if (fd_ < 0 || from.fd_ < 0) return false;

@@ -69,6 +69,9 @@ class File {
   // gives the owner write permission back; other bits mean nothing on disk. Returns false
   // when the permissions cannot be changed (there is no call of its own to report).
   bool SetAttributes(uint32_t attributes);
+  // Gives this file the permission bits of `other` (a replacement keeps who may read the
+  // file it replaces). False when they cannot be read or set.
+  bool SetModeFrom(const File& other);
   // CloseHandle. Closing a closed file succeeds.
   bool Close();
 

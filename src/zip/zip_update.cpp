@@ -88,7 +88,7 @@ StatusCode ReadRecord(const Archive& a, size_t position, Record& r) {
 // The record with its local-header offset moved to `offset`. The Zip64 field is rebuilt
 // to hold exactly what the 32-bit fields no longer can (and added when a new offset needs
 // it); the central-directory signature field goes, as the signature itself does. Every
-// other field is kept as it stands.
+// other field is kept as it stands. 0 when the extra field would outgrow its 16 bits.
 size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
   const size_t name = LoadU16(r + 28), extra = LoadU16(r + 30), comment = LoadU16(r + 32);
   const uint8_t* fields = r + 46 + name;
@@ -157,6 +157,7 @@ size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
   std::memcpy(w, fields + at, extra - at);
   w += extra - at;
   const size_t new_extra = static_cast<size_t>(w - (out + 46 + name));
+  if (new_extra > 0xFFFF) return 0;  // no room left for the field the new offset needs
   StoreU16(out + 30, static_cast<uint16_t>(new_extra));
   std::memcpy(w, fields + extra, comment);
   return 46 + name + new_extra + comment;
@@ -299,9 +300,10 @@ StatusCode CopyMember(Writer& w, Archive& from, Record& r, uint64_t& copied) {
 
 // Keeps one member: its record re-written for where it now starts, its bytes copied.
 StatusCode Keep(Writer& w, Archive& from, Record& r, StatusCode no_grow) {
-  uint8_t* room = w.block.Room(r.length + 28);
+  uint8_t* room = w.block.Room(r.length + 32);  // a Zip64 field may be added
   if (room == nullptr) return no_grow;
   size_t length = RewriteRecord(r.bytes, w.offset, room);
+  if (length == 0) return ConditionCode(Cls::NameLength, place::kUpdateRecord, 0x01);
   uint64_t copied = 0;
   if (StatusCode code = CopyMember(w, from, r, copied)) return code;
   w.block.Advance(length);
@@ -404,6 +406,8 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
     if (StatusCode code = Begin(path.c_str(), w, lock, frame)) return code;
     Archive old;
     if (StatusCode code = Load(path.c_str(), kChanged, old)) return code;
+    // Who may read the archive stays as it was.
+    if (!w.out.file().SetModeFrom(old.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (old.state->entry_count == 0) return kOk;  // nothing to delete; the old file stays
 
     Record r;
@@ -445,6 +449,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     Archive src, dst;
     if (StatusCode code = Load(from.c_str(), kSource, src)) return code;
     if (StatusCode code = Load(to.c_str(), kChanged, dst)) return code;
+    if (!w.out.file().SetModeFrom(dst.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (src.state->entry_count == 0) return kOk;
     const uint32_t total = src.state->entry_count + dst.state->entry_count;
 

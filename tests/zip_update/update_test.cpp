@@ -310,6 +310,19 @@ TEST_F(Update, FailuresLeaveTheArchiveAsItWas) {
   unchanged("damaged");
 }
 
+TEST_F(Update, ReplacementKeepsPermissionsAndLeavesNoTemporary) {
+  std::string archive = Ours("private.zip", 8, 0, 0);
+  fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_write);
+  auto inode = fs::status(archive).permissions();
+  ASSERT_EQ(Delete(archive, "small.txt"), 0u);
+  EXPECT_EQ(fs::status(archive).permissions(), inode);
+  Member extra{.name = "extra.txt", .data = "extra"};
+  WriteFile(Path("extra.zip"), BuildZip({extra}));
+  ASSERT_EQ(Add(archive, Path("extra.zip"), 0), 0u);
+  EXPECT_EQ(fs::status(archive).permissions(), inode);
+  for (auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '.');
+}
+
 TEST_F(Update, NamesDifferingInCaseAreDifferentFiles) {
   std::string upper = Ours("A.zip", 8, 0, 0);
   Member extra{.name = "extra.txt", .data = "extra"};
