@@ -343,6 +343,25 @@ TEST_F(Update, ReplacementKeepsPermissionsAndLeavesNoTemporary) {
   for (auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '.');
 }
 
+TEST_F(Update, Zip64FieldHoldsWhatTheRecordCannot) {
+  // The first record keeps its offset in a Zip64 field although it fits in 32 bits; once
+  // rewritten, the offset stands in the record and the emptied field is gone.
+  std::string zip64;
+  Put16(zip64, 1), Put16(zip64, 8), Put64(zip64, 0);
+  Member first{.name = "first", .data = "one", .central_extra = zip64, .offset = 0xFFFFFFFF};
+  Member second{.name = "second", .data = "two"};
+  std::string archive = Path("z64.zip");
+  WriteFile(archive, BuildZip({first, second}));
+  ASSERT_EQ(Delete(archive, "second"), 0u);
+  std::string bytes = ReadFile(archive);
+  size_t at = bytes.find(std::string("PK\x01\x02", 4));
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(Hex(bytes.data() + at + 30, 2), "0000");      // no extra field left
+  EXPECT_EQ(Hex(bytes.data() + at + 42, 4), "00000000");  // the offset itself
+  ExpectPeersAccept(archive);
+  EXPECT_EQ(Shell("unzip -p " + Quote(archive) + " first"), "one");
+}
+
 TEST_F(Update, NamesDifferingInCaseAreDifferentFiles) {
   std::string upper = Ours("A.zip", 8, 0, 0);
   Member extra{.name = "extra.txt", .data = "extra"};
