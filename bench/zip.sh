@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # ZIP packing and unpacking speed against zip/unzip and 7-Zip on the same data: one large
-# file and a tree of source files, Deflate level 6; then WinZip AES-256 (AE-2).
+# file and a tree of source files, Deflate level 6; then WinZip AES-256 (AE-2); then
+# updates: deleting one member against zip -d, adding an archive's members against cp.
 # usage: bench/zip.sh [DATA_FILE]   (default: 200 MB gathered from /usr; build/ must exist)
+#        UPDATE_ONLY=1 bench/zip.sh  runs the update measurements alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cli=$PWD/build/tessarex
@@ -39,6 +41,7 @@ report() {  # name, ours, theirs
   printf '  %-34s %7.2f s vs %7.2f s   ratio %s\n' "$1" "$2" "$3" "$(echo "scale=2; $2 / $3" | bc -l)"
 }
 
+if [ "${UPDATE_ONLY:-0}" != 1 ]; then
 for set in big tree; do
   src="$work/$set"
   zip_pack() { rm -f "$work/z.zip"; (cd "$src" && zip -q -r -6 "$work/z.zip" .); }
@@ -72,3 +75,42 @@ cmp -s "$src/data.bin" "$work/out/data.bin" || { echo "AES unpacked data differs
 echo "big, AE-2 AES-256, Deflate level 6, one thread, best of $runs:"
 report "pack: tessarex vs 7zz" "$t_tp" "$t_7p"
 report "unpack: tessarex vs 7zz" "$t_tx" "$t_7x"
+fi
+
+# Updates copy members without recoding them, so their peer is copying the files.
+best_after() {  # prepare, command: the best time of the command alone
+  local best_t=""
+  for _ in $(seq $runs); do
+    local s e t
+    "$1" > /dev/null 2>&1
+    s=$(date +%s.%N)
+    "$2" > /dev/null 2>&1
+    e=$(date +%s.%N)
+    t=$(echo "$e - $s" | bc -l)
+    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc -l)" = 1 ]; then best_t=$t; fi
+  done
+  echo "$best_t"
+}
+mkdir -p "$work/parts" "$work/more"
+split -b 10485760 -d "$work/big/data.bin" "$work/parts/part"
+for f in "$work"/parts/part0*; do head -c 10485760 "$f" > "$work/more/new_$(basename "$f")"; done
+(cd "$work/parts" && zip -q -0 "$work/base.zip" part*)
+(cd "$work/more" && zip -q -0 "$work/more.zip" new_*)
+copy_base() { cp "$work/base.zip" "$work/u.zip"; cp "$work/base.zip" "$work/v.zip"; }
+tx_delete() { "$cli" zip delete "$work/u.zip" --filter part07; }
+zip_delete() { zip -q -d "$work/v.zip" part07; }
+t_txd=$(best_after copy_base tx_delete)
+t_zd=$(best_after copy_base zip_delete)
+unzip -tq "$work/u.zip" > /dev/null || { echo "deleted archive fails unzip -t" >&2; exit 1; }
+tx_add() { "$cli" zip add "$work/u.zip" "$work/more.zip"; }
+cp_both() { cp "$work/u.zip" "$work/w1.zip"; cp "$work/more.zip" "$work/w2.zip"; }
+t_txa=$(best_after copy_base tx_add)
+t_cp=$(best_after copy_base cp_both)
+# The update flushes its archive before renaming it; the same for the copies.
+cp_both_flushed() { cp_both; sync "$work/w1.zip" "$work/w2.zip"; }
+t_cps=$(best_after copy_base cp_both_flushed)
+unzip -tq "$work/u.zip" > /dev/null || { echo "merged archive fails unzip -t" >&2; exit 1; }
+echo "updates, $(du -m "$work/base.zip" | cut -f1) MB archive, $(du -m "$work/more.zip" | cut -f1) MB added, best of $runs:"
+report "delete one member: tessarex vs zip -d" "$t_txd" "$t_zd"
+report "add an archive: tessarex vs cp of both" "$t_txa" "$t_cp"
+report "add an archive: vs cp of both + sync" "$t_txa" "$t_cps"

@@ -1,4 +1,4 @@
-// tessarex zip pack|pack1|unpack|unpack1|list
+// tessarex zip pack|pack1|unpack|unpack1|list|add|delete
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +30,11 @@ const char* kUsage =
     "                               DIR is made when missing)\n"
     "  zip unpack1 ARCHIVE [--to DIR]   extract a one-member archive (zip_unpack1)\n"
     "  zip list ARCHIVE             print the listing (zip_list)\n"
+    "  zip add DESTINATION SOURCE [--filter PATTERN] [--replace-always|--replace-newer]\n"
+    "                               copy SOURCE's members into DESTINATION (zip_add;\n"
+    "                               by default only names DESTINATION lacks)\n"
+    "  zip delete ARCHIVE --filter PATTERN   remove the members PATTERN matches (zip_delete)\n"
+    "update options: --work-folder DIR (checked; the new archive is written beside the old)\n"
     "pack options: --method store|deflate|bzip2 (deflate)  --level 1-9 (6)\n"
     "  --encryption none|ae1|ae2|auto|3des|aes (auto with a password, else none)\n"
     "  --key-length 128|192|256 (256)  --iv-length N (16)  --validation-length N (16)\n"
@@ -58,6 +63,9 @@ constexpr OptionSpec kOptions[] = {
     {"--utf8-names", Kind::Flag},
     {"--demand-encryption", Kind::Flag},
     {"--list-file", Kind::Flag},
+    {"--work-folder", Kind::Text},
+    {"--replace-always", Kind::Flag, "replace", {}, TESSAREX_ZIP_ADD_ALWAYS},
+    {"--replace-newer", Kind::Flag, "replace", {}, TESSAREX_ZIP_ADD_NEWER},
 };
 
 int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
@@ -103,10 +111,34 @@ int List(const CommonOptions& common, std::string_view, Parsed& a) {
   });
 }
 
+int Add(const CommonOptions& common, std::string_view, Parsed& a) {
+  // Both replacement flags together name no rule.
+  uint32_t options[2] = {common.flags, a.Value("replace")};
+  const char* archive = a.positional[0];
+  return Outcome(archive, zip_add(nullptr, archive, a.positional[1], a.Text("work-folder"), a.Text("filter"),
+                                  a.password.get(), options));
+}
+
+int Delete(const CommonOptions& common, std::string_view, Parsed& a) {
+  // Without a filter every member would go; that is asked for with --filter '*'.
+  if (a.Text("filter") == nullptr) {
+    std::fprintf(stderr, "tessarex: zip delete needs --filter PATTERN\n");
+    return 2;
+  }
+  uint32_t options[1] = {common.flags};
+  const char* archive = a.positional[0];
+  return Outcome(archive, zip_delete(nullptr, archive, a.Text("work-folder"), a.Text("filter"),
+                                     a.password.get(), options));
+}
+
 constexpr Subcommand kCommands[] = {
-    {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack}, {"pack1", 2, "pack1 needs ARCHIVE and FILE", Pack},
-    {"unpack", 1, "unpack needs ARCHIVE", Unpack},      {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
+    {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack},
+    {"pack1", 2, "pack1 needs ARCHIVE and FILE", Pack},
+    {"unpack", 1, "unpack needs ARCHIVE", Unpack},
+    {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
     {"list", 1, "list needs ARCHIVE", List},
+    {"add", 2, "add needs DESTINATION and SOURCE", Add},
+    {"delete", 1, "delete needs ARCHIVE", Delete},
 };
 
 }  // namespace

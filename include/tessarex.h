@@ -315,6 +315,40 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* 
                                                       char* output, uint32_t output_size, const uint32_t* options);
 
 /*
+ * zip_delete removes the members whose names `filter` matches (null, empty or "*": all);
+ * zip_add copies into `destination` the members of `source` that `filter` matches. Nothing
+ * is recompressed or re-encrypted: members are copied byte for byte (local header, data,
+ * data descriptor), so AES and traditionally encrypted members stay as they are, and the
+ * central directory is rebuilt (compressed again when it was). The new archive is written
+ * beside the old one and renamed onto it once complete and flushed; until then the old
+ * archive is untouched, and a failure leaves it as it was. An advisory lock (flock) on the
+ * archive is held for the whole update, so a second update of it waits. `work_folder`
+ * (null or empty: none) must be an existing folder (0x00123601); the new archive is not
+ * written there, since only a rename within one folder replaces the old one in one step.
+ * `password` is not needed: an encrypted central directory is refused (0x00441405).
+ * Damaged archives (a directory past the end, overlapping members, a member running into
+ * the directory) are refused before anything changes. zip_delete of an archive without
+ * members succeeds and changes nothing, as does zip_add from a source without members.
+ * Names of the two archives are compared without regard to case.
+ * Option words: zip_delete (1): [0] flags (PROGRESS). zip_add (2): [0] flags, [1] which
+ * destination members a same-named source member replaces: 0 none (only new names are
+ * added), 1 all, 2 those older than it; 3 or more 0x00020001. zip_add returns 0x00010001
+ * when both paths name one file.
+ */
+enum {
+  TESSAREX_ZIP_UPDATE_FLAGS = 0,
+  TESSAREX_ZIP_ADD_MODE = 1
+};
+enum { TESSAREX_ZIP_ADD_NEVER = 0, TESSAREX_ZIP_ADD_ALWAYS = 1, TESSAREX_ZIP_ADD_NEWER = 2 };
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_delete(void* parent, const char* archive, const char* work_folder,
+                                                        const char* filter, const char* password,
+                                                        const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_add(void* parent, const char* destination, const char* source,
+                                                     const char* work_folder, const char* filter,
+                                                     const char* password, const uint32_t* options);
+
+/*
  * Linux extensions. These functions are this library's own additions for hosts on Linux;
  * they change nothing in the functions above.
  *

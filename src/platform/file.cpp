@@ -161,6 +161,24 @@ bool File::Write(const void* buffer, size_t size) {
   return true;
 }
 
+bool File::SetModeFrom(const File& other) {
+  struct stat st;
+  if (fd_ < 0 || other.fd_ < 0 || ::fstat(other.fd_, &st) != 0) return false;
+  return ::fchmod(fd_, st.st_mode & 07777) == 0;
+}
+
+bool File::CopyFrom(File& from, size_t size, size_t& copied) {
+  copied = 0;
+  if (fd_ < 0 || from.fd_ < 0) return false;
+  for (;;) {
+    ssize_t n = ::copy_file_range(from.fd_, nullptr, fd_, nullptr, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    copied = static_cast<size_t>(n);
+    return true;
+  }
+}
+
 bool File::Seek(int64_t offset, SeekFrom from, uint64_t* position) {
   if (fd_ < 0) return false;
   int whence = from == SeekFrom::Begin ? SEEK_SET : from == SeekFrom::Current ? SEEK_CUR : SEEK_END;

@@ -47,6 +47,11 @@ class File {
   bool ReadPartial(void* buffer, size_t size, size_t& got);
   // WriteFile: all bytes or failure.
   bool Write(const void* buffer, size_t size);
+  // Moves up to `size` bytes from `from`'s position to this file's inside the kernel
+  // (copy_file_range), both positions advancing; `copied` gets how many. False with
+  // `copied` 0 when the kernel cannot copy between these files (the caller reads and
+  // writes instead), or on a failure.
+  bool CopyFrom(File& from, size_t size, size_t& copied);
   // SetFilePointer.
   bool Seek(int64_t offset, SeekFrom from, uint64_t* position = nullptr);
   // GetFileSize.
@@ -64,6 +69,9 @@ class File {
   // gives the owner write permission back; other bits mean nothing on disk. Returns false
   // when the permissions cannot be changed (there is no call of its own to report).
   bool SetAttributes(uint32_t attributes);
+  // Gives this file the permission bits of `other` (a replacement keeps who may read the
+  // file it replaces). False when they cannot be read or set.
+  bool SetModeFrom(const File& other);
   // CloseHandle. Closing a closed file succeeds.
   bool Close();
 
