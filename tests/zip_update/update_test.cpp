@@ -1,6 +1,7 @@
 // Deleting and adding ZIP members: peers accept the results, untouched members keep
 // their bytes, and a failed update leaves the archive exactly as it was.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -403,6 +404,34 @@ TEST_F(Update, ConcurrentUpdatesBothLand) {
   }
   EXPECT_EQ(Names(archive).size(), 10u);
   ExpectPeersAccept(archive);
+}
+
+// Killed at any moment, an update leaves the old archive or the new one, never a mix.
+TEST_F(Update, AKillAtAnyMomentLeavesTheOldOrTheNewArchive) {
+  std::string src = Path("big");
+  fs::create_directories(src);
+  for (int i = 0; i < 6; ++i) WriteFile(src + "/m" + std::to_string(i), RandomBytes(8 << 20, 40 + i));
+  std::string archive = Path("big.zip"), model = Path("model.zip");
+  const uint32_t store[16] = {0, 0, 0, 6};
+  ASSERT_EQ(zip_pack2(nullptr, archive.c_str(), (src + "/*").c_str(), nullptr, store), 0u);
+  const std::string before = ReadFile(archive);
+  WriteFile(model, before);
+  ASSERT_EQ(Delete(model, "m2"), 0u);
+  const std::string after = ReadFile(model);
+  ASSERT_NE(before, after);
+  for (int delay_us : {0, 2000, 10000, 30000, 60000, 120000, 250000}) {
+    WriteFile(archive, before);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl(TX_CLI_PATH, "tessarex", "zip", "delete", "--filter", "m2", archive.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::usleep(static_cast<useconds_t>(delay_us));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    std::string now = ReadFile(archive);
+    EXPECT_TRUE(now == before || now == after) << "killed after " << delay_us << " us";
+  }
 }
 
 TEST_F(Update, CommandLine) {
