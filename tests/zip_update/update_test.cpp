@@ -390,7 +390,10 @@ TEST_F(Update, ConcurrentUpdatesBothLand) {
   for (int round = 0; round < 4; ++round) {
     std::vector<pid_t> children;
     for (int i = 0; i < 2; ++i) {
-      std::string name = "m" + std::to_string(round) + "_" + std::to_string(i);
+      std::string name = "m";
+      name += std::to_string(round);
+      name += '_';
+      name += std::to_string(i);
       WriteFile(Path(name + ".zip"), BuildZip({Member{.name = name, .data = std::string(50000, 'x')}}));
       pid_t pid = ::fork();
       if (pid == 0) ::_exit(Add(archive, Path(name + ".zip"), 0) == 0 ? 0 : 1);
