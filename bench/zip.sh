@@ -101,6 +101,9 @@ tx_delete() { "$cli" zip delete "$work/u.zip" --filter part07; }
 zip_delete() { zip -q -d "$work/v.zip" part07; }
 t_txd=$(best_after copy_base tx_delete)
 t_zd=$(best_after copy_base zip_delete)
+# zip -d does not flush its result; the update does, before its rename.
+zip_delete_flushed() { zip_delete; sync "$work/v.zip"; }
+t_zds=$(best_after copy_base zip_delete_flushed)
 unzip -tq "$work/u.zip" > /dev/null || { echo "deleted archive fails unzip -t" >&2; exit 1; }
 tx_add() { "$cli" zip add "$work/u.zip" "$work/more.zip"; }
 cp_both() { cp "$work/u.zip" "$work/w1.zip"; cp "$work/more.zip" "$work/w2.zip"; }
@@ -112,5 +115,6 @@ t_cps=$(best_after copy_base cp_both_flushed)
 unzip -tq "$work/u.zip" > /dev/null || { echo "merged archive fails unzip -t" >&2; exit 1; }
 echo "updates, $(du -m "$work/base.zip" | cut -f1) MB archive, $(du -m "$work/more.zip" | cut -f1) MB added, best of $runs:"
 report "delete one member: tessarex vs zip -d" "$t_txd" "$t_zd"
+report "delete one member: vs zip -d + sync" "$t_txd" "$t_zds"
 report "add an archive: tessarex vs cp of both" "$t_txa" "$t_cp"
 report "add an archive: vs cp of both + sync" "$t_txa" "$t_cps"
