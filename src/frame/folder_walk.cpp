@@ -11,13 +11,11 @@ const StatusCode kWalkFailed = ConditionCode(Cls::NothingToDo, place::kExportBod
 }  // namespace
 
 void FolderWalk::LeaveOut(const char16_t* path) {
-  platform::FileInfo info;
-  leave_out_ = platform::GetFileInfo(path, info) && (info.attributes & platform::kAttrDirectory) == 0;
-  left_out_ = {info.device, info.inode};
+  leave_out_ = platform::GetFileInfo(path, left_out_) && (left_out_.attributes & platform::kAttrDirectory) == 0;
 }
 
 bool FolderWalk::IsLeftOut(const platform::FileInfo& found) const {
-  return leave_out_ && left_out_ == std::pair<uint64_t, uint64_t>{found.device, found.inode};
+  return leave_out_ && platform::IsSameFile(found, left_out_);
 }
 
 bool FolderWalk::Enter(const platform::FileInfo& folder) {

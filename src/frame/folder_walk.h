@@ -45,7 +45,7 @@ class FolderWalk {
   char16_t separator_;
   std::set<std::pair<uint64_t, uint64_t>> entered_;
   bool leave_out_ = false;
-  std::pair<uint64_t, uint64_t> left_out_{};
+  platform::FileInfo left_out_;
 };
 
 }  // namespace tx::frame

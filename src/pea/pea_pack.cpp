@@ -287,17 +287,18 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
     }
 
     if (StatusCode code = Begin(w, options, archive_path.c_str(), pass, key_path.c_str())) return code;
+    platform::FileInfo archive_info;
+    const bool archive_exists = platform::GetFileInfo(archive_path.c_str(), archive_info);
     const char16_t* name = names.data();
     for (uint32_t index = 1; index <= count; ++index, name += platform::Utf16Length(name) + 1) {
       std::u16string full = PlatformPath(base.c_str(), name);
       if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
       if (frame.progress() && ui::ProgressOpen(index, count, 3002, nullptr, nullptr, name) != 0)
         return ConditionCode(Cls::Cancelled, 0, 0x03);
-      // The archive may be among the names found (an update of an archive in the folder
-      // packed): it cannot hold itself.
-      if (platform::SameFile(full.c_str(), archive_path.c_str())) continue;
       platform::FileInfo found;
       if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::FindFirstFile, 0, 0x02);
+      // A list may name the archive being replaced: it cannot hold itself.
+      if (archive_exists && platform::IsSameFile(found, archive_info)) continue;
       PeaObjectEntry entry;
       entry.attributes = found.attributes;
       entry.last_write = found.last_write;

@@ -25,6 +25,9 @@ struct FileInfo {
 // the owner has no write permission.
 bool GetFileInfo(const char16_t* path, FileInfo& info);
 
+// True when two FileInfo results describe one file (the same device and inode).
+inline bool IsSameFile(const FileInfo& a, const FileInfo& b) { return a.device == b.device && a.inode == b.inode; }
+
 // DeleteFile: a file, never a directory.
 bool DeleteFile(const char16_t* path);
 

@@ -348,6 +348,8 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     if (!block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, 0, 0x02);
     platform::File& file = w.archive.file();
 
+    platform::FileInfo archive_info;
+    const bool archive_exists = platform::GetFileInfo(archive_path.c_str(), archive_info);
     uint64_t offset = 0;
     uint32_t written = 0;
     const char16_t* name = names.data();
@@ -356,10 +358,10 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
         return ConditionCode(Cls::Cancelled, 0, 0x03);
       std::u16string full = std::u16string(base.c_str()) + name;
       if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
-      // A list may name the archive being replaced: it cannot hold itself.
-      if (platform::SameFile(full.c_str(), archive_path.c_str())) continue;
       platform::FileInfo found;
       if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+      // A list may name the archive being replaced: it cannot hold itself.
+      if (archive_exists && platform::IsSameFile(found, archive_info)) continue;
       entry = ZipEntryInfo{};
       std::u16string stored = name;
       if (found.attributes & platform::kAttrDirectory) {

@@ -35,21 +35,7 @@ std::string CompressedDirectory(const std::vector<Member>& members, uint16_t met
   return out;
 }
 
-class Damage : public ::testing::Test {
- protected:
-  std::string Save(const std::string& bytes) {
-    std::string path = dir_ / ("a" + std::to_string(++count_) + ".zip");
-    WriteFile(path, bytes);
-    return path;
-  }
-  std::string Out() {
-    std::string path = dir_ / ("out" + std::to_string(++count_));
-    fs::create_directory(path);
-    return path;
-  }
-  TempDir dir_;
-  int count_ = 0;
-};
+using Damage = ZipScratch;
 
 TEST_F(Damage, MembersThatShareBytesAreRefused) {
   Member a{.name = "a", .data = "first member"}, b{.name = "b", .data = "second"};

@@ -123,16 +123,7 @@ TEST(ZipList, SignedAndEncryptedDirectories) {
 
   // A version 2 Zip64 record naming AES-128 for the directory, which starts with its
   // decryption header.
-  std::string encrypted = "junk";
-  Put16(encrypted, 16), encrypted += std::string(16, 'i'), Put32(encrypted, 4), Put32(encrypted, 0);
-  Put32(encrypted, 0x06064b50), Put64(encrypted, 76), Put16(encrypted, 62), Put16(encrypted, 62);
-  Put32(encrypted, 0), Put32(encrypted, 0), Put64(encrypted, 0), Put64(encrypted, 1), Put64(encrypted, 26);
-  Put64(encrypted, 4), Put16(encrypted, 0), Put64(encrypted, 26), Put64(encrypted, 26),
-      Put16(encrypted, 0x660E);
-  Put16(encrypted, 128), Put16(encrypted, 1), Put16(encrypted, 1), Put16(encrypted, 4), Put32(encrypted, 0);
-  Put32(encrypted, 0x07064b50), Put32(encrypted, 0), Put64(encrypted, 30), Put32(encrypted, 1);
-  Put32(encrypted, 0x06054b50), Put32(encrypted, 0), Put16(encrypted, 0), Put16(encrypted, 0xFFFF);
-  Put32(encrypted, 26), Put32(encrypted, 0xFFFFFFFF), Put16(encrypted, 0);
+  std::string encrypted = EncryptedDirectoryArchive();
   archive = dir / "encrypted.zip";
   WriteFile(archive, encrypted);
   EXPECT_EQ(List(archive, text), 0x00441405u);

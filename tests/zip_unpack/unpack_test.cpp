@@ -10,21 +10,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Unpack : public ::testing::Test {
- protected:
-  std::string Archive(const std::vector<Member>& members, const Layout& layout = {}) {
-    std::string path = dir_ / ("a" + std::to_string(++count_) + ".zip");
-    WriteFile(path, BuildZip(members, layout));
-    return path;
-  }
-  std::string Out() {
-    std::string path = dir_ / ("out" + std::to_string(++count_));
-    fs::create_directory(path);
-    return path;
-  }
-  TempDir dir_;
-  int count_ = 0;
-};
+using Unpack = ZipScratch;
 
 TEST_F(Unpack, OneMemberArchives) {
   Member file{.name = "file.txt", .data = "hello, one member", .method = 8, .attributes = 0x21};

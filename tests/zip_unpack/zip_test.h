@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bzlib.h>
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -155,6 +156,42 @@ inline std::string BuildZip(const std::vector<Member>& members, const Layout& la
 
 
 // Every regular file under `root` by its relative name, with its content.
+// An archive whose central directory is encrypted (AES-128 named in a version 2 Zip64
+// record; the directory starts with its decryption header), which no reader here opens yet.
+inline std::string EncryptedDirectoryArchive() {
+  std::string encrypted = "junk";
+  Put16(encrypted, 16), encrypted += std::string(16, 'i'), Put32(encrypted, 4), Put32(encrypted, 0);
+  Put32(encrypted, 0x06064b50), Put64(encrypted, 76), Put16(encrypted, 62), Put16(encrypted, 62);
+  Put32(encrypted, 0), Put32(encrypted, 0), Put64(encrypted, 0), Put64(encrypted, 1), Put64(encrypted, 26);
+  Put64(encrypted, 4), Put16(encrypted, 0), Put64(encrypted, 26), Put64(encrypted, 26),
+      Put16(encrypted, 0x660E);
+  Put16(encrypted, 128), Put16(encrypted, 1), Put16(encrypted, 1), Put16(encrypted, 4), Put32(encrypted, 0);
+  Put32(encrypted, 0x07064b50), Put32(encrypted, 0), Put64(encrypted, 30), Put32(encrypted, 1);
+  Put32(encrypted, 0x06054b50), Put32(encrypted, 0), Put16(encrypted, 0), Put16(encrypted, 0xFFFF);
+  Put32(encrypted, 26), Put32(encrypted, 0xFFFFFFFF), Put16(encrypted, 0);
+  return encrypted;
+}
+
+// A scratch folder with numbered archives and output folders.
+class ZipScratch : public ::testing::Test {
+ protected:
+  std::string Save(const std::string& bytes) {
+    std::string path = dir_ / ("a" + std::to_string(++count_) + ".zip");
+    WriteFile(path, bytes);
+    return path;
+  }
+  std::string Archive(const std::vector<Member>& members, const Layout& layout = {}) {
+    return Save(BuildZip(members, layout));
+  }
+  std::string Out() {
+    std::string path = dir_ / ("out" + std::to_string(++count_));
+    std::filesystem::create_directory(path);
+    return path;
+  }
+  TempDir dir_;
+  int count_ = 0;
+};
+
 inline std::map<std::string, std::string> Tree(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
   for (auto& e : std::filesystem::recursive_directory_iterator(root)) {

@@ -311,16 +311,7 @@ TEST_F(Update, FailuresLeaveTheArchiveAsItWas) {
   unchanged("damaged");
 
   // An encrypted directory (AES-128 named in a version 2 Zip64 record) cannot be rebuilt yet.
-  std::string encrypted = "junk";
-  Put16(encrypted, 16), encrypted += std::string(16, 'i'), Put32(encrypted, 4), Put32(encrypted, 0);
-  Put32(encrypted, 0x06064b50), Put64(encrypted, 76), Put16(encrypted, 62), Put16(encrypted, 62);
-  Put32(encrypted, 0), Put32(encrypted, 0), Put64(encrypted, 0), Put64(encrypted, 1), Put64(encrypted, 26);
-  Put64(encrypted, 4), Put16(encrypted, 0), Put64(encrypted, 26), Put64(encrypted, 26),
-      Put16(encrypted, 0x660E);
-  Put16(encrypted, 128), Put16(encrypted, 1), Put16(encrypted, 1), Put16(encrypted, 4), Put32(encrypted, 0);
-  Put32(encrypted, 0x07064b50), Put32(encrypted, 0), Put64(encrypted, 30), Put32(encrypted, 1);
-  Put32(encrypted, 0x06054b50), Put32(encrypted, 0), Put16(encrypted, 0), Put16(encrypted, 0xFFFF);
-  Put32(encrypted, 26), Put32(encrypted, 0xFFFFFFFF), Put16(encrypted, 0);
+  std::string encrypted = EncryptedDirectoryArchive();
   std::string locked = Path("encrypted.zip");
   WriteFile(locked, encrypted);
   EXPECT_EQ(Delete(locked, "*"), 0x00441405u);
