@@ -18,7 +18,8 @@ const char* Parsed::Text(std::string_view key) const {
   return it == texts_.end() ? nullptr : it->second;
 }
 
-bool ParseOptions(int argc, char** argv, std::span<const OptionSpec> table, Parsed& out, std::string& problem) {
+bool ParseOptions(int argc, char** argv, std::span<const OptionSpec> table, Parsed& out,
+                  std::string& problem) {
   OptionReader r(argc, argv);
   while (r.Next()) {
     bool ok = true;
@@ -81,8 +82,7 @@ int RunFamily(const Family& family, const CommonOptions& common, int argc, char*
 
 std::string PackSource(const char* source) {
   std::string_view text = source;
-  bool folder_alone = text.size() > 1 && text.back() == '/' &&
-                      text.find('/') == text.size() - 1;
+  bool folder_alone = text.size() > 1 && text.back() == '/' && text.find('/') == text.size() - 1;
   return folder_alone ? "./" + std::string(text) : std::string(text);
 }
 

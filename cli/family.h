@@ -24,9 +24,9 @@ enum class Kind {
 };
 
 struct OptionSpec {
-  const char* name;             // "--method"
+  const char* name;  // "--method"
   Kind kind;
-  const char* key = nullptr;    // the value it sets; null: the name without "--"
+  const char* key = nullptr;  // the value it sets; null: the name without "--"
   std::span<const Named> choices = {};
   uint32_t bits = 1;
 };
@@ -50,7 +50,8 @@ class Parsed {
 
 // Reads every option (and the password options) of `table`; false with `problem` set on
 // an unknown option or a bad value.
-bool ParseOptions(int argc, char** argv, std::span<const OptionSpec> table, Parsed& out, std::string& problem);
+bool ParseOptions(int argc, char** argv, std::span<const OptionSpec> table, Parsed& out,
+                  std::string& problem);
 
 struct Subcommand {
   const char* name;

@@ -14,8 +14,8 @@ namespace tx::cli {
 
 namespace {
 
-constexpr Named kChecks[] = {{"none", 0},    {"adler32", 1},   {"crc32", 2},   {"crc64", 3},
-                             {"md5", 16},    {"ripemd160", 17}, {"sha1", 18},  {"sha256", 19},
+constexpr Named kChecks[] = {{"none", 0},    {"adler32", 1},    {"crc32", 2},    {"crc64", 3},
+                             {"md5", 16},    {"ripemd160", 17}, {"sha1", 18},    {"sha256", 19},
                              {"sha512", 20}, {"whirlpool", 21}, {"hmac128", 48}, {"eax128", 49},
                              {"eax256", 65}};
 constexpr Named kCompressions[] = {{"copy", 0}, {"store", 0}, {"fast", 1}, {"normal", 2}, {"better", 3}};
@@ -78,8 +78,8 @@ int Unpack(const CommonOptions& common, std::string_view name, Parsed& a) {
   if (!MakeOutputFolder(a.Text("to"))) return 1;
   uint32_t options[2] = {a.Value("demand-encryption"), common.flags};
   const char* archive = a.positional[0];
-  uint32_t code = name == "unpack" ? pea_unpack2(nullptr, archive, a.Text("to"), a.Text("filter"), a.password.get(),
-                                                 a.Text("key-file"), options)
+  uint32_t code = name == "unpack" ? pea_unpack2(nullptr, archive, a.Text("to"), a.Text("filter"),
+                                                 a.password.get(), a.Text("key-file"), options)
                                    : pea_unpack1(nullptr, archive, a.Text("to"), a.password.get(),
                                                  a.Text("key-file"), options);
   return Outcome(archive, code);
@@ -105,9 +105,12 @@ int Join(const CommonOptions& common, std::string_view, Parsed& a) {
 }
 
 constexpr Subcommand kCommands[] = {
-    {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack},  {"pack1", 2, "pack1 needs ARCHIVE and FILE", Pack},
-    {"unpack", 1, "unpack needs ARCHIVE", Unpack},       {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
-    {"list", 1, "list needs ARCHIVE", List},             {"split", 2, "split needs ARCHIVE and SIZE", Split},
+    {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack},
+    {"pack1", 2, "pack1 needs ARCHIVE and FILE", Pack},
+    {"unpack", 1, "unpack needs ARCHIVE", Unpack},
+    {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
+    {"list", 1, "list needs ARCHIVE", List},
+    {"split", 2, "split needs ARCHIVE and SIZE", Split},
     {"join", 1, "join needs VOLUME", Join},
 };
 

@@ -72,21 +72,22 @@ int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
   const char* password = a.password.get();
   // Encryption is what a password is given for, unless another kind is chosen.
   bool secret = password || (common.flags & TESSAREX_FLAG_ASK_PASSWORD);
-  uint32_t options[15] = {a.Value("demand-encryption"),
-                          common.flags,
-                          a.Value("method", TESSAREX_ZIP_DEFLATE),
-                          a.Value("level", 6),
-                          a.Value("directory"),
-                          a.Value("encryption", secret ? TESSAREX_ZIP_AE_AUTOMATIC : TESSAREX_ZIP_NO_ENCRYPTION),
-                          a.Value("key-length", 32),
-                          a.Value("iv-length", 16),
-                          a.Value("validation-length", 16),
-                          a.Value("strong-flags", 1),
-                          a.Value("sign"),
-                          a.Value("sign-digest", 2),
-                          a.Value("ntfs-times"),
-                          a.Value("utf8-names"),
-                          a.Value("list-file")};
+  uint32_t options[15] = {
+      a.Value("demand-encryption"),
+      common.flags,
+      a.Value("method", TESSAREX_ZIP_DEFLATE),
+      a.Value("level", 6),
+      a.Value("directory"),
+      a.Value("encryption", secret ? TESSAREX_ZIP_AE_AUTOMATIC : TESSAREX_ZIP_NO_ENCRYPTION),
+      a.Value("key-length", 32),
+      a.Value("iv-length", 16),
+      a.Value("validation-length", 16),
+      a.Value("strong-flags", 1),
+      a.Value("sign"),
+      a.Value("sign-digest", 2),
+      a.Value("ntfs-times"),
+      a.Value("utf8-names"),
+      a.Value("list-file")};
   const char* archive = a.positional[0];
   std::string source = name == "pack" && !options[14] ? PackSource(a.positional[1]) : a.positional[1];
   uint32_t code = name == "pack" ? zip_pack2(nullptr, archive, source.c_str(), password, options)
@@ -98,9 +99,9 @@ int Unpack(const CommonOptions& common, std::string_view name, Parsed& a) {
   if (!MakeOutputFolder(a.Text("to"))) return 1;
   uint32_t options[2] = {a.Value("demand-encryption"), common.flags};
   const char* archive = a.positional[0];
-  uint32_t code = name == "unpack"
-                      ? zip_unpack2(nullptr, archive, a.Text("to"), a.Text("filter"), a.password.get(), options)
-                      : zip_unpack1(nullptr, archive, a.Text("to"), a.password.get(), options);
+  uint32_t code = name == "unpack" ? zip_unpack2(nullptr, archive, a.Text("to"), a.Text("filter"),
+                                                 a.password.get(), options)
+                                   : zip_unpack1(nullptr, archive, a.Text("to"), a.password.get(), options);
   return Outcome(archive, code);
 }
 

@@ -11,7 +11,8 @@ const StatusCode kWalkFailed = ConditionCode(Cls::NothingToDo, place::kExportBod
 }  // namespace
 
 void FolderWalk::LeaveOut(const char16_t* path) {
-  leave_out_ = platform::GetFileInfo(path, left_out_) && (left_out_.attributes & platform::kAttrDirectory) == 0;
+  leave_out_ =
+      platform::GetFileInfo(path, left_out_) && (left_out_.attributes & platform::kAttrDirectory) == 0;
 }
 
 bool FolderWalk::IsLeftOut(const platform::FileInfo& found) const {
@@ -22,7 +23,8 @@ bool FolderWalk::Enter(const platform::FileInfo& folder) {
   return entered_.insert({folder.device, folder.inode}).second;
 }
 
-StatusCode FolderWalk::Descend(const std::u16string& name, const platform::FindData& folder, const Visit& visit) {
+StatusCode FolderWalk::Descend(const std::u16string& name, const platform::FindData& folder,
+                               const Visit& visit) {
   if (!Enter(folder)) return kOk;
   std::u16string prefix = name.empty() ? name : name + separator_;
   std::u16string path = base_;
@@ -32,10 +34,12 @@ StatusCode FolderWalk::Descend(const std::u16string& name, const platform::FindD
   platform::FindData found;
   if (!search.First((path + u'*').c_str(), found)) {
     if (search.unreadable()) return SystemCode(platform::SysCall::FindFirstFile, kPlaceFolderWalk, 0x01);
-    if (search.invalid_names() != 0) return SystemCode(platform::SysCall::MultiByteToWide, kPlaceFolderWalk, 0x01);
+    if (search.invalid_names() != 0)
+      return SystemCode(platform::SysCall::MultiByteToWide, kPlaceFolderWalk, 0x01);
     return kOk;  // empty
   }
-  if (search.invalid_names() != 0) return SystemCode(platform::SysCall::MultiByteToWide, kPlaceFolderWalk, 0x01);
+  if (search.invalid_names() != 0)
+    return SystemCode(platform::SysCall::MultiByteToWide, kPlaceFolderWalk, 0x01);
   do {
     if (IsLeftOut(found)) continue;
     std::u16string entry = prefix + found.name.c_str();

@@ -69,7 +69,8 @@ StatusCode OutputTree::MakeFolder(const char16_t* relative, platform::FileTime c
   size_t length = platform::Utf16Length(relative);
   while (length > 0 && relative[length - 1] == u'/') --length;
   platform::Directory dir;
-  if (StatusCode code = BeneathCode(platform::OpenBeneath(root_, relative, length, true, dir), kPlace)) return code;
+  if (StatusCode code = BeneathCode(platform::OpenBeneath(root_, relative, length, true, dir), kPlace))
+    return code;
   if (last_write != 0) {
     platform::FileTime now;
     if (!dir.GetWriteTime(now)) return SystemCode(SysCall::GetFileTime, kPlace, 0x01);
@@ -96,7 +97,8 @@ StatusCode OutputTree::PublishAll() {
     const Deferred& item = deferred_[i];
     if (!have || open_path != item.folder) {
       have = false;
-      if (platform::OpenBeneath(root_, item.folder.c_str(), item.folder.size(), false, folder) != Beneath::Ok) {
+      if (platform::OpenBeneath(root_, item.folder.c_str(), item.folder.size(), false, folder) !=
+          Beneath::Ok) {
         deferred_.erase(deferred_.begin(), deferred_.begin() + static_cast<long>(i));
         return SystemCode(SysCall::CreateDirectory, kPlacePublish, 0x01);
       }

@@ -30,7 +30,8 @@ int OpenFolderAt(int at, const char* name) {
 
 Beneath Classify(int at, const char* name) {
   struct stat st;
-  if (::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? Beneath::Missing : Beneath::Failed;
+  if (::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? Beneath::Missing : Beneath::Failed;
   if (S_ISLNK(st.st_mode)) return Beneath::Link;
   return S_ISDIR(st.st_mode) ? Beneath::Failed : Beneath::NotADirectory;
 }
@@ -93,7 +94,8 @@ bool Directory::GetWriteTime(FileTime& time) const {
 
 bool Directory::SetWriteTime(FileTime time) { return fd_ >= 0 && detail::SetWriteTimeOf(fd_, time); }
 
-Beneath OpenBeneath(const Directory& root, const char16_t* relative, size_t length, bool create, Directory& out) {
+Beneath OpenBeneath(const Directory& root, const char16_t* relative, size_t length, bool create,
+                    Directory& out) {
   out.Close();
   if (!root.IsOpen()) return Beneath::Failed;
   std::string path;

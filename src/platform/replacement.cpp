@@ -61,7 +61,8 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
     }
     // Replacing a file this call is reading would lose what it reads (an archive
     // unpacked onto itself); as on Windows, an open file is not overwritten.
-    if (S_ISREG(st.st_mode) && IsOpenHere({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})) {
+    if (S_ISREG(st.st_mode) &&
+        IsOpenHere({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})) {
       errno = ETXTBSY;
       NoteFailure(target);
       return false;
@@ -72,7 +73,8 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
   if (OpenBeneath(dir, u"", 0, false, own) != Beneath::Ok) return false;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = TemporaryName(target, attempt);
-    int fd = ::openat(own.native(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd =
+        ::openat(own.native(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
       NoteFailure(target);
@@ -135,7 +137,8 @@ void Replacement::Forget() {
 }
 
 bool Publish(const Directory& dir, const PendingName& pending) {
-  return dir.IsOpen() && ::renameat(dir.native(), pending.temporary.c_str(), dir.native(), pending.name.c_str()) == 0;
+  return dir.IsOpen() &&
+         ::renameat(dir.native(), pending.temporary.c_str(), dir.native(), pending.name.c_str()) == 0;
 }
 
 void RemovePending(const Directory& dir, const PendingName& pending) {

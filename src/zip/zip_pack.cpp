@@ -23,7 +23,6 @@ using platform::WidePath;
 
 constexpr uint8_t kBody = 0;  // codes raised in the exports themselves
 constexpr uint32_t kTextPacking = 3002;
-constexpr size_t kDirectoryGrow = 8192;
 
 StatusCode Option(uint8_t word) { return ConditionCode(Cls::BadOption, kBody, word); }
 
@@ -117,43 +116,6 @@ ZipEntryInfo DirectoryCipher(const PackSettings& s) {
   e.key_length = s.key_length;
   return e;
 }
-
-// A growable central-directory block; its allocation failures are reported, not thrown.
-class DirectoryBlock {
- public:
-  uint8_t* data() { return bytes_.get(); }
-  size_t size() const { return size_; }
-  size_t capacity() const { return capacity_; }
-
-  bool Reserve(size_t capacity) {
-    if (capacity <= capacity_) return true;
-    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
-    if (!grown) return false;
-    if (size_ != 0) std::memcpy(grown.get(), bytes_.get(), size_);
-    Wipe();
-    bytes_ = std::move(grown);
-    capacity_ = capacity;
-    return true;
-  }
-  // Grows in steps of 8192 bytes when the record does not fit.
-  bool Append(const uint8_t* record, size_t length) {
-    size_t needed = size_ + length;
-    if (needed > 0xFFFFFFFFu) return false;  // the directory's size field has 32 bits
-    if (needed > capacity_ && !Reserve((needed + kDirectoryGrow) / kDirectoryGrow * kDirectoryGrow))
-      return false;
-    std::memcpy(bytes_.get() + size_, record, length);
-    size_ = needed;
-    return true;
-  }
-  ~DirectoryBlock() { Wipe(); }
-
- private:
-  void Wipe() {
-    if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
-  }
-  std::unique_ptr<uint8_t[]> bytes_;
-  size_t size_ = 0, capacity_ = 0;
-};
 
 // What both exports do once the names are known and the archive is open: the central
 // directory coded and written, the end records written, the archive kept.

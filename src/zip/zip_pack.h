@@ -32,6 +32,35 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
 inline constexpr size_t kPackBlock = 65536;
 using frame::Password;
 
+inline constexpr size_t kDirectoryGrow = 8192;
+
+// A growable central-directory block, wiped when it goes; its allocation failures are
+// reported, not thrown. It grows in steps of 8192 bytes and never past the 32 bits of the
+// directory's size field.
+class DirectoryBlock {
+ public:
+  DirectoryBlock() = default;
+  ~DirectoryBlock() { Wipe(); }
+  DirectoryBlock(const DirectoryBlock&) = delete;
+  DirectoryBlock& operator=(const DirectoryBlock&) = delete;
+
+  uint8_t* data() { return bytes_.get(); }
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+
+  bool Reserve(size_t capacity);
+  // Room for one more record of at most `length` bytes (null when it cannot be had);
+  // Advance then counts what was written there.
+  uint8_t* Room(size_t length);
+  void Advance(size_t length) { size_ += length; }
+  bool Append(const uint8_t* record, size_t length);
+
+ private:
+  void Wipe();
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0, capacity_ = 0;
+};
+
 // What writing members needs for a whole call: the archive, two data blocks, the coder.
 struct MemberWriter {
   frame::OutputFile archive;

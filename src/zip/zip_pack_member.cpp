@@ -65,6 +65,36 @@ StatusCode Drain(MemberCompressor& coder, uint8_t* out, size_t& used, bool finis
 
 }  // namespace
 
+bool DirectoryBlock::Reserve(size_t capacity) {
+  if (capacity <= capacity_) return true;
+  std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
+  if (!grown) return false;
+  if (size_ != 0) std::memcpy(grown.get(), bytes_.get(), size_);
+  Wipe();
+  bytes_ = std::move(grown);
+  capacity_ = capacity;
+  return true;
+}
+
+uint8_t* DirectoryBlock::Room(size_t length) {
+  size_t needed = size_ + length;
+  if (needed > 0xFFFFFFFFu) return nullptr;
+  if (needed > capacity_ && !Reserve((needed + kDirectoryGrow) / kDirectoryGrow * kDirectoryGrow)) return nullptr;
+  return bytes_.get() + size_;
+}
+
+bool DirectoryBlock::Append(const uint8_t* record, size_t length) {
+  uint8_t* room = Room(length);
+  if (room == nullptr) return false;
+  std::memcpy(room, record, length);
+  Advance(length);
+  return true;
+}
+
+void DirectoryBlock::Wipe() {
+  if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
+}
+
 bool MemberWriter::Allocate() {
   input.reset(new (std::nothrow) uint8_t[kPackBlock]);
   output.reset(new (std::nothrow) uint8_t[kPackBlock]);

@@ -37,7 +37,6 @@ constexpr uint32_t kTextWriting = 3005;
 constexpr uint32_t kTextAdding = 3012;
 constexpr size_t kCopyBlock = 65536;
 constexpr size_t kKernelBlock = 1 << 20;
-constexpr size_t kGrow = 8192;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint8_t kClsLocalShort = 0x72;
@@ -163,42 +162,10 @@ size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
   return 46 + name + new_extra + comment;
 }
 
-// The new central directory, grown in steps of 8192 bytes.
-class Block {
- public:
-  ~Block() {
-    if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
-  }
-  uint8_t* data() { return bytes_.get(); }
-  size_t size() const { return size_; }
-  bool Reserve(size_t capacity) {
-    if (capacity <= capacity_) return true;
-    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
-    if (!grown) return false;
-    if (size_ != 0) std::memcpy(grown.get(), bytes_.get(), size_);
-    if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
-    bytes_ = std::move(grown);
-    capacity_ = capacity;
-    return true;
-  }
-  // Room for one more record of at most `length` bytes.
-  uint8_t* Room(size_t length) {
-    size_t needed = size_ + length;
-    if (needed > records::kMax32) return nullptr;
-    if (needed > capacity_ && !Reserve((needed + kGrow) / kGrow * kGrow)) return nullptr;
-    return bytes_.get() + size_;
-  }
-  void Advance(size_t length) { size_ += length; }
-
- private:
-  std::unique_ptr<uint8_t[]> bytes_;
-  size_t size_ = 0, capacity_ = 0;
-};
-
 // The archive being written and where it stands.
 struct Writer {
   frame::OutputFile out;
-  Block block;
+  DirectoryBlock block;
   std::unique_ptr<uint8_t[]> buffer;  // a local header (up to 128 KiB) or a block of data
   uint64_t offset = 0;
   uint32_t count = 0;
@@ -323,10 +290,10 @@ StatusCode Finish(Writer& w, uint32_t cd_flags, const ZipEntryInfo& cipher, Stat
   state.cd_size = state.cd_original_size = static_cast<uint32_t>(w.block.size());
   // Encrypting is refused when the archive is read; an empty directory stays plain.
   state.cd_flags = w.count != 0 ? cd_flags & 1 : 0;
-  if (!w.block.Reserve(kGrow)) return no_grow;
+  if (!w.block.Reserve(kDirectoryGrow)) return no_grow;
   if (state.cd_flags != 0) {
     state.hash_algorithm = kHashCrc32;
-    size_t capacity = w.block.size() + w.block.size() / 64 + kGrow;
+    size_t capacity = w.block.size() + w.block.size() / 64 + kDirectoryGrow;
     if (!w.block.Reserve(capacity)) return no_grow;
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
     if (!out) return ConditionCode(Cls::NoMemory, kBody, 0x02);
@@ -381,7 +348,7 @@ StatusCode Begin(const char16_t* archive, Writer& w, platform::FileLock& lock,
                  const frame::CallFrame& frame) {
   if (!lock.Acquire(archive)) return SystemCode(SysCall::CreateFile, kBody, 0x11);
   w.buffer.reset(new (std::nothrow) uint8_t[kBufferSize]);
-  if (!w.buffer || !w.block.Reserve(kGrow)) return ConditionCode(Cls::NoMemory, kBody, 0x01);
+  if (!w.buffer || !w.block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, kBody, 0x01);
   if (!w.out.Create(archive)) return SystemCode(SysCall::CreateFile, kBody, 0x01);
   w.progress = frame.progress();
   return kOk;
