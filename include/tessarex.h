@@ -349,6 +349,91 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_add(void* parent, const char* d
                                                      const char* password, const uint32_t* options);
 
 /*
+ * 7z archives.
+ *
+ * svz_pack1 packs one file as one folder; svz_pack2 packs the files and folders a path names
+ * (its last part may hold "*" and "?"; links followed, each folder once) or those of a list
+ * file, one folder per file; svz_pack3 packs them in solid blocks, several files per folder.
+ * Entries are stored as files with data, then empty files, then folders (deeper first). The
+ * password is a byte string of which the first 250 bytes count (cut before a character the
+ * limit would split), hashed as UTF-16LE; null or empty: none. Option words (svz_pack1 reads
+ * [0]-[11], svz_pack2 [0]-[12], svz_pack3 [0]-[15]); the usual choices in brackets:
+ *   [0]  not 0: demand encryption: data and header encryption must both be on (0x00400000)
+ *   [1]  flags: PROGRESS, ASK_PASSWORD
+ *   [2]  method: 0 Copy, 1 Deflate, 2 BZip2, 3 LZMA  [3]
+ *   [3]  level 1-9 (Deflate level, BZip2 block size, LZMA level)  [5]
+ *   [4]  x86 branch converter (BCJ): 0 never, 1 always, 2 for .exe .dll .ocx .sfx .sys  [2]
+ *   [5]  not 0: store creation times
+ *   [6]  header: bit 0 compress it, bit 1 encrypt it  [1, or 3 to encrypt]
+ *   [7]  header compression method, numbered as [2]  [3]
+ *   [8]  not 0: encrypt with AES-256 (without it, bit 1 of [6] is ignored)
+ *   [9]  key derivation: 2^[9] SHA-256 rounds, 0-62  [19]
+ *   [10] salt bytes 0-16  [0]          [11] IV bytes 0-16  [16]
+ *   [12] (svz_pack2, svz_pack3) not 0: the source is a list file (first line the base
+ *        directory, then one relative name per line)
+ *   [13] (svz_pack3) blocks by type: 0 no, 1 executables apart, 2 one extension per block
+ *   [14] (svz_pack3) most files per block, 0 no limit (1 is refused)
+ *   [15] (svz_pack3) most bytes per block, 0 no limit, else at least 1024
+ * An existing archive of that name is replaced only once the new one is complete; an archive
+ * inside the folder being packed is left out.
+ *
+ * svz_unpack1 extracts an archive of one entry (as svz_pack1 writes it); svz_unpack2 the
+ * entries of an archive of one folder per file, svz_unpack3 of any archive (solid blocks
+ * too), both those whose names `filter` matches. Files take their names only once complete
+ * and checked; a file there before stays until then. Option words (2): [0] not 0: the header
+ * and every folder must be encrypted; [1] flags: PROGRESS, ASK_OVERWRITE, ASK_PASSWORD, and
+ * for svz_unpack2 and svz_unpack3 ASK_ON_ERROR.
+ *
+ * svz_list writes a listing of the archive and its entries into `output` (capacity
+ * `output_size` bytes, text ended by a zero); only an encrypted header needs the password.
+ * Its one option word: flags (ASK_PASSWORD).
+ */
+/* Indexes of the 7z packing option words. */
+enum {
+  TESSAREX_7Z_DEMAND_ENCRYPTION = 0,
+  TESSAREX_7Z_FLAGS = 1,
+  TESSAREX_7Z_METHOD = 2,
+  TESSAREX_7Z_LEVEL = 3,
+  TESSAREX_7Z_BCJ = 4,
+  TESSAREX_7Z_CREATION_TIMES = 5,
+  TESSAREX_7Z_HEADER = 6,
+  TESSAREX_7Z_HEADER_METHOD = 7,
+  TESSAREX_7Z_ENCRYPT = 8,
+  TESSAREX_7Z_CYCLES_POWER = 9,
+  TESSAREX_7Z_SALT_SIZE = 10,
+  TESSAREX_7Z_IV_SIZE = 11,
+  TESSAREX_7Z_LIST_FILE = 12,     /* svz_pack2, svz_pack3 */
+  TESSAREX_7Z_GROUPING = 13,      /* svz_pack3 */
+  TESSAREX_7Z_BLOCK_FILES = 14,   /* svz_pack3 */
+  TESSAREX_7Z_BLOCK_BYTES = 15    /* svz_pack3 */
+};
+
+/* 7z methods, converter modes, header bits and grouping modes. */
+enum {
+  TESSAREX_7Z_COPY = 0, TESSAREX_7Z_DEFLATE = 1, TESSAREX_7Z_BZIP2 = 2, TESSAREX_7Z_LZMA = 3,
+  TESSAREX_7Z_BCJ_NEVER = 0, TESSAREX_7Z_BCJ_ALWAYS = 1, TESSAREX_7Z_BCJ_BY_EXTENSION = 2,
+  TESSAREX_7Z_COMPRESS_HEADER = 1, TESSAREX_7Z_ENCRYPT_HEADER = 2,
+  TESSAREX_7Z_GROUP_NONE = 0, TESSAREX_7Z_GROUP_EXECUTABLES = 1, TESSAREX_7Z_GROUP_EXTENSION = 2
+};
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_pack1(void* parent, const char* archive, const char* source,
+                                                       const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_pack2(void* parent, const char* archive, const char* source,
+                                                       const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_pack3(void* parent, const char* archive, const char* source,
+                                                       const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_unpack1(void* parent, const char* archive, const char* directory,
+                                                         const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_unpack2(void* parent, const char* archive, const char* directory,
+                                                         const char* filter, const char* password,
+                                                         const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_unpack3(void* parent, const char* archive, const char* directory,
+                                                         const char* filter, const char* password,
+                                                         const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_list(void* parent, const char* archive, const char* password,
+                                                      char* output, uint32_t output_size, const uint32_t* options);
+
+/*
  * Linux extensions. These functions are this library's own additions for hosts on Linux;
  * they change nothing in the functions above.
  *
