@@ -1,4 +1,5 @@
-// What the codec tests share: whole streams coded and decoded through the coders.
+// What the codec tests share: sample data, whole streams decoded piece by piece, LZMA
+// encoding from and into strings.
 #pragma once
 
 #include <algorithm>
@@ -14,7 +15,7 @@ namespace tx::test {
 
 inline const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-// Text that compresses, with a stretch of noise in every block of lines.
+// Text that compresses, with a stretch of noise every fifty lines.
 inline std::string Mixed(size_t size, unsigned seed) {
   std::string s;
   for (int i = 0; s.size() < size; ++i) {
@@ -26,13 +27,13 @@ inline std::string Mixed(size_t size, unsigned seed) {
 }
 
 // Decodes `input` fed in pieces of `feed` bytes into output pieces of at most `room`
-// bytes; `out` gets everything produced.
+// bytes; `out` gets everything produced. kDamaged when the stream does not end.
 inline codec::Outcome DecodeAll(codec::Decoder& decoder, codec::Method method, const std::string& properties,
                                 uint64_t size, const std::string& input, std::string& out,
                                 size_t feed = 65536, size_t room = 65536) {
+  using codec::Outcome;
   out.clear();
-  if (codec::Outcome o = decoder.Init(method, Bytes(properties), properties.size(), size);
-      o != codec::Outcome::kOk)
+  if (Outcome o = decoder.Init(method, Bytes(properties), properties.size(), size); o != Outcome::kOk)
     return o;
   std::vector<uint8_t> buffer(room);
   size_t at = 0;
@@ -40,51 +41,48 @@ inline codec::Outcome DecodeAll(codec::Decoder& decoder, codec::Method method, c
     size_t n = std::min(feed, input.size() - at);
     decoder.Feed(Bytes(input) + at, n);
     at += n;
-    const bool finishing = at == input.size();
-    for (;;) {
-      const uint8_t* piece;
-      size_t produced;
-      if (codec::Outcome o = decoder.Next(buffer.data(), room, piece, produced, finishing);
-          o != codec::Outcome::kOk)
+    const uint8_t* piece;
+    size_t produced;
+    do {
+      if (Outcome o = decoder.Next(buffer.data(), room, piece, produced, at == input.size());
+          o != Outcome::kOk)
         return o;
-      if (produced == 0) break;
       out.append(reinterpret_cast<const char*>(piece), produced);
-    }
+    } while (produced > 0);
   } while (at < input.size() && !decoder.ended());
-  return decoder.ended() ? codec::Outcome::kOk : codec::Outcome::kDamaged;
+  return decoder.ended() ? Outcome::kOk : Outcome::kDamaged;
 }
 
-// A source over a string that may fail at its `fail_at`-th read.
-class StringSource : public codec::ByteSource {
- public:
-  explicit StringSource(const std::string& data, int fail_at = -1) : data_(data), fail_at_(fail_at) {}
+// A source over a string that fails at its `fail_at`-th read; it notes the first byte of
+// `watch` at its first read.
+struct StringSource : codec::ByteSource {
+  StringSource(const std::string& data, int fail_at = -1, const uint8_t* watch = nullptr)
+      : data(data), fail_at(fail_at), watch(watch) {}
   bool Read(uint8_t* buffer, size_t& size) override {
-    if (reads_++ == fail_at_) return false;
-    size = std::min(size, data_.size() - at_);
-    std::copy_n(data_.data() + at_, size, buffer);
-    at_ += size;
+    if (reads == 0 && watch != nullptr) watched = *watch;
+    if (reads++ == fail_at) return false;
+    size = std::min(size, data.size() - at);
+    std::copy_n(data.data() + at, size, buffer);
+    at += size;
     return true;
   }
-  int reads() const { return reads_; }
-
- private:
-  const std::string& data_;
-  size_t at_ = 0;
-  int fail_at_, reads_ = 0;
+  const std::string& data;
+  size_t at = 0;
+  int fail_at, reads = 0;
+  const uint8_t* watch;
+  uint8_t watched = 0;
 };
 
-class StringSink : public codec::ByteSink {
- public:
-  explicit StringSink(size_t limit = SIZE_MAX) : limit_(limit) {}
+// A sink into a string that fails beyond `limit` bytes.
+struct StringSink : codec::ByteSink {
+  explicit StringSink(size_t limit = SIZE_MAX) : limit(limit) {}
   bool Write(const uint8_t* data, size_t size) override {
-    if (size > limit_ - bytes.size()) return false;
+    if (size > limit - bytes.size()) return false;
     bytes.append(reinterpret_cast<const char*>(data), size);
     return true;
   }
+  size_t limit;
   std::string bytes;
-
- private:
-  size_t limit_;
 };
 
 // The raw LZMA stream of `data`, its properties in `properties`.
