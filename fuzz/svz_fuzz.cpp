@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   folder.Write(data, size);
   std::vector<char> text(1 << 16);
   uint32_t list_options[1] = {0};
-  svz_list(nullptr, folder.archive(), "password", text.data(), static_cast<uint32_t>(text.size()), list_options);
+  svz_list(nullptr, folder.archive(), "password", text.data(), static_cast<uint32_t>(text.size()),
+           list_options);
   uint32_t unpack_options[2] = {0, 0};
   svz_unpack3(nullptr, folder.archive(), folder.out(), nullptr, "password", unpack_options);
   folder.CheckAndClear();

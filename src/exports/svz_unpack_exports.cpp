@@ -11,17 +11,19 @@ TessarexStatus TESSAREX_STDCALL svz_unpack1(void* parent, const char* archive, c
 }
 
 TessarexStatus TESSAREX_STDCALL svz_unpack2(void* parent, const char* archive, const char* directory,
-                                            const char* filter, const char* password, const uint32_t* options) {
+                                            const char* filter, const char* password,
+                                            const uint32_t* options) {
   return tx::svz::svz_unpack2(parent, archive, directory, filter, password, options);
 }
 
 TessarexStatus TESSAREX_STDCALL svz_unpack3(void* parent, const char* archive, const char* directory,
-                                            const char* filter, const char* password, const uint32_t* options) {
+                                            const char* filter, const char* password,
+                                            const uint32_t* options) {
   return tx::svz::svz_unpack3(parent, archive, directory, filter, password, options);
 }
 
-TessarexStatus TESSAREX_STDCALL svz_list(void* parent, const char* archive, const char* password, char* output,
-                                         uint32_t output_size, const uint32_t* options) {
+TessarexStatus TESSAREX_STDCALL svz_list(void* parent, const char* archive, const char* password,
+                                         char* output, uint32_t output_size, const uint32_t* options) {
   return tx::svz::svz_list(parent, archive, password, output, output_size, options);
 }
 

@@ -29,7 +29,8 @@ class Cutter {
 
   StatusCode Put(const uint8_t* data, size_t size) {
     while (size > 0) {
-      if (stream_ == folder_.streams) return ConditionCode(Cls::CoderFailed, 0, Step(folder_.coder.method, 3));
+      if (stream_ == folder_.streams)
+        return ConditionCode(Cls::CoderFailed, 0, Step(folder_.coder.method, 3));
       size_t n = static_cast<size_t>(std::min<uint64_t>(size, left_));
       crc_ = crypto::Crc32Update(crc_, data, n);
       if (wanted_)
@@ -144,9 +145,9 @@ StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveI
   if (!aes && f.coded_size != f.packed_size) return ConditionCode(cls::kHeader, 0, 0x08);
 
   codec::Decoder decoder;
-  if (StatusCode code = InitCode(decoder.Init(static_cast<codec::Method>(method), c.properties, c.properties_size,
-                                              f.decoded_size),
-                                 method)) {
+  if (StatusCode code = InitCode(
+          decoder.Init(static_cast<codec::Method>(method), c.properties, c.properties_size, f.decoded_size),
+          method)) {
     decoder.End();
     return code;
   }
@@ -163,7 +164,8 @@ StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveI
   Cutter cutter(index, f, receiver);
   Filter filter(bcj, buffers.filter.get(), cutter);
   if (StatusCode code = cutter.Start()) return code;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || !archive.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      !archive.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
     return SystemCode(SysCall::SetFilePointer, 0, 0x03);
 
   uint64_t produced = 0;

@@ -117,10 +117,12 @@ StatusCode Body(frame::ListingText& text, const platform::WidePath& path, Opened
       line += Method(f.coder);
       if (f.coder.chain_flags & kChainAes)
         line += frame::FormatText("%2u %2u %2u ", static_cast<unsigned>(f.coder.cycles_power),
-                                  static_cast<unsigned>(f.coder.salt_size), static_cast<unsigned>(f.coder.iv_size));
+                                  static_cast<unsigned>(f.coder.salt_size),
+                                  static_cast<unsigned>(f.coder.iv_size));
       else
         line += "         ";
-      line += s.crc_defined ? frame::FormatText("%08lX", static_cast<unsigned long>(s.crc)) : std::string(8, ' ');
+      line +=
+          s.crc_defined ? frame::FormatText("%08lX", static_cast<unsigned long>(s.crc)) : std::string(8, ' ');
       line += frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", size, packed);
       ++files;
     } else if (e.kind == EntryKind::kEmptyFile) {
@@ -140,15 +142,16 @@ StatusCode Body(frame::ListingText& text, const platform::WidePath& path, Opened
     total_packed += packed;
   }
   if (StatusCode code = text.Add(kRule)) return code;
-  return text.Add(frame::FormatText("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64 "\r\n",
+  return text.Add(frame::FormatText("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64
+                                    "\r\n",
                                     static_cast<unsigned long>(files), static_cast<unsigned long>(empties),
                                     static_cast<unsigned long>(folders), total_size, total_packed));
 }
 
 }  // namespace
 
-StatusCode svz_list(void* parent, const char* archive, const char* password, char* output, uint32_t output_size,
-                    const uint32_t* options) {
+StatusCode svz_list(void* parent, const char* archive, const char* password, char* output,
+                    uint32_t output_size, const uint32_t* options) {
   if (output == nullptr || output_size == 0) return ConditionCode(Cls::BadArgument, 0, 0x03);
   uint32_t flags = options != nullptr ? options[0] & frame::CallFrame::kFlagAskPassword : 0;
   return frame::RunExport(parent, flags, [&](frame::CallFrame&) -> StatusCode {

@@ -9,7 +9,7 @@
 namespace tx::svz {
 
 // Option word: flags (bit 2 ask for the password of an encrypted header).
-StatusCode svz_list(void* parent, const char* archive, const char* password, char* output, uint32_t output_size,
-                    const uint32_t* options);
+StatusCode svz_list(void* parent, const char* archive, const char* password, char* output,
+                    uint32_t output_size, const uint32_t* options);
 
 }  // namespace tx::svz

@@ -35,7 +35,8 @@ StatusCode FindStart(platform::File& file, uint64_t& start, SignatureInfo& info)
   uint64_t read = 0;
   for (;;) {
     size_t got = 0;
-    if (!file.ReadPartial(window.get() + kScanHalf, kScanHalf, got)) return SystemCode(SysCall::ReadFile, 0, 0x01);
+    if (!file.ReadPartial(window.get() + kScanHalf, kScanHalf, got))
+      return SystemCode(SysCall::ReadFile, 0, 0x01);
     StatusCode code = FindSignatureHeader(window.get(), kScanHalf + got, info);
     if (code == kOk) {
       start = read + info.offset - kScanHalf;
@@ -49,7 +50,8 @@ StatusCode FindStart(platform::File& file, uint64_t& start, SignatureInfo& info)
 
 StatusCode ReadAt(platform::File& file, uint64_t offset, uint8_t* out, size_t size, StatusCode seek_failure,
                   StatusCode read_failure) {
-  if (offset > static_cast<uint64_t>(INT64_MAX) || !file.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      !file.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
     return seek_failure;
   return file.Read(out, size) ? kOk : read_failure;
 }
@@ -69,8 +71,9 @@ StatusCode BlockCode(codec::Outcome outcome, uint32_t method) {
 
 // The packed main header behind an encoded header: read, decrypted, decompressed with
 // exactly its compressed length, checked.
-StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded_size, const ReadOptions& options,
-                        ReaderSecrets& secrets, std::unique_ptr<uint8_t[]>& plain, size_t& plain_size) {
+StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded_size,
+                        const ReadOptions& options, ReaderSecrets& secrets, std::unique_ptr<uint8_t[]>& plain,
+                        size_t& plain_size) {
   uint64_t position = 0;
   EncodedSizes sizes;
   CoderRecord& coder = a.header_coder;
@@ -87,14 +90,16 @@ StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded
   if (!encrypted && !compressed && sizes.plain != sizes.packed) return HeaderCode(0x04);
   std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[sizes.packed ? sizes.packed : 1]);
   if (!packed) return ConditionCode(Cls::NoMemory, 0, 0x02);
-  if (StatusCode code = ReadAt(a.file, begin, packed.get(), sizes.packed, SystemCode(SysCall::SetFilePointer, 0, 0x02),
-                               SystemCode(SysCall::ReadFile, 0, 0x03)))
+  if (StatusCode code =
+          ReadAt(a.file, begin, packed.get(), sizes.packed, SystemCode(SysCall::SetFilePointer, 0, 0x02),
+                 SystemCode(SysCall::ReadFile, 0, 0x03)))
     return code;
   uint64_t length = sizes.packed;
   if (encrypted) {
     if (sizes.packed % 16 != 0) return HeaderCode(0x03);
     const uint8_t* key;
-    if (StatusCode code = secrets.Key(coder, ConditionCode(Cls::Cancelled, 0, 0x02), options.password_conversion, key))
+    if (StatusCode code =
+            secrets.Key(coder, ConditionCode(Cls::Cancelled, 0, 0x02), options.password_conversion, key))
       return code;
     StreamCipher cipher;
     if (!cipher.Begin(key, coder, false) || !cipher.Run(packed.get(), sizes.packed))
@@ -103,8 +108,8 @@ StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded
   }
   if (compressed) {
     codec::Outcome outcome =
-        codec::DecompressBlock(static_cast<codec::Method>(coder.method), coder.properties, coder.properties_size,
-                               packed.get(), length, sizes.plain, plain);
+        codec::DecompressBlock(static_cast<codec::Method>(coder.method), coder.properties,
+                               coder.properties_size, packed.get(), length, sizes.plain, plain);
     if (StatusCode code = BlockCode(outcome, coder.method)) return code;
   } else {
     if (length < sizes.plain) return HeaderCode(0x04);
@@ -136,7 +141,8 @@ StatusCode ReaderSecrets::Key(const CoderRecord& coder, StatusCode on_cancel, St
 
 StatusCode OpenArchive(const char16_t* path, const ReadOptions& options, ReaderSecrets& secrets,
                        OpenedArchive& a) {
-  if (!a.file.Open(path, platform::Access::Read, platform::Disposition::OpenExisting)) return options.open_failure;
+  if (!a.file.Open(path, platform::Access::Read, platform::Disposition::OpenExisting))
+    return options.open_failure;
   if (!a.file.Size(a.file_size)) return SystemCode(SysCall::GetFileSize, 0, 0x00);
   SignatureInfo info;
   uint64_t start = 0;
@@ -150,7 +156,8 @@ StatusCode OpenArchive(const char16_t* path, const ReadOptions& options, ReaderS
     a.index = ArchiveIndex{};
     return options.demand_encryption ? ConditionCode(Cls::PasswordProblem, 0, 0x01) : kOk;
   }
-  if (options.single && info.next_size > kSingleHeaderLimit) return ConditionCode(Cls::ArchiveDamaged, 0, 0x01);
+  if (options.single && info.next_size > kSingleHeaderLimit)
+    return ConditionCode(Cls::ArchiveDamaged, 0, 0x01);
   size_t size = static_cast<size_t>(info.next_size);
   std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[size]);
   if (!header) return ConditionCode(Cls::NoMemory, 0, 0x01);
@@ -165,7 +172,8 @@ StatusCode OpenArchive(const char16_t* path, const ReadOptions& options, ReaderS
   uint64_t packed_limit = info.next_offset;
   if (header[0] == kEncodedHeader) {
     if (size < 2 || header[1] != kPackInfo) return HeaderCode(0x02);
-    if (StatusCode code = UnpackHeader(a, header.get(), size, options, secrets, plain, main_size)) return code;
+    if (StatusCode code = UnpackHeader(a, header.get(), size, options, secrets, plain, main_size))
+      return code;
     packed_limit = a.index.packed_end;
     main = plain.get();
   } else {

@@ -31,9 +31,9 @@ struct ReaderSecrets {
 };
 
 struct ReadOptions {
-  bool single = false;              // svz_unpack1: fixed 64 KiB header buffers
-  bool demand_encryption = false;   // the header must be encrypted
-  StatusCode open_failure = 0;      // the archive not opened
+  bool single = false;             // svz_unpack1: fixed 64 KiB header buffers
+  bool demand_encryption = false;  // the header must be encrypted
+  StatusCode open_failure = 0;     // the archive not opened
   StatusCode password_conversion = 0;
 };
 

@@ -62,7 +62,8 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
   if (directory != nullptr && directory[0] != 0 &&
       !platform::Utf8ToUtf16(directory, directory_argument.units, platform::kWidePathUnits))
     return SystemCode(SysCall::MultiByteToWide, 0, 0x00);
-  if (StatusCode code = frame::ResolveOutputDirectory(directory_argument.c_str(), s.archive.c_str(), s.directory))
+  if (StatusCode code =
+          frame::ResolveOutputDirectory(directory_argument.c_str(), s.archive.c_str(), s.directory))
     return code;
   if (StatusCode code = s.tree.Open(s.directory.c_str())) return code;
   if (s.progress && ui::ProgressOpen(1, 1, 3003, s.archive.c_str(), s.directory.c_str(), nullptr) != 0)
@@ -93,7 +94,9 @@ bool ExistsAsFile(const char16_t* target) {
   return platform::GetFileInfo(target, existing) && !(existing.attributes & platform::kAttrDirectory);
 }
 
-uint32_t Attributes(const EntryInfo& e) { return e.attributes_defined ? e.attributes : platform::kAttrArchive; }
+uint32_t Attributes(const EntryInfo& e) {
+  return e.attributes_defined ? e.attributes : platform::kAttrArchive;
+}
 
 // The entries of one call: which are wanted, and the files being written.
 class Extraction : public StreamReceiver {
@@ -125,10 +128,11 @@ class Extraction : public StreamReceiver {
     wanted = true;
     Target(s_.directory, s_.a.index.name(e), target_);
     ++count_;
-    if (s_.progress && ui::ProgressOpen(count_, static_cast<uint32_t>(s_.a.index.entries.size()), 3003, nullptr,
-                                        nullptr, target_.c_str()) != 0)
+    if (s_.progress && ui::ProgressOpen(count_, static_cast<uint32_t>(s_.a.index.entries.size()), 3003,
+                                        nullptr, nullptr, target_.c_str()) != 0)
       return Cancelled(0x03);
-    if (e.kind == EntryKind::kDirectory || !(s_.flags & kAskOverwrite) || !ExistsAsFile(target_.c_str())) return kOk;
+    if (e.kind == EntryKind::kDirectory || !(s_.flags & kAskOverwrite) || !ExistsAsFile(target_.c_str()))
+      return kOk;
     int answer = ui::OverwritePrompt(target_.c_str(), e.mtime);
     if (answer == 2 && !single_) wanted = false;
     if (answer == 3 || (answer == 2 && single_)) return Cancelled(0x04);
@@ -139,7 +143,8 @@ class Extraction : public StreamReceiver {
   StatusCode EmptyFile(size_t i) {
     const EntryInfo& e = s_.a.index.entries[i];
     frame::OutputFile out;
-    if (StatusCode code = s_.tree.CreateFile(s_.a.index.name(e), out, SystemCode(SysCall::CreateFile, 0, 0x02)))
+    if (StatusCode code =
+            s_.tree.CreateFile(s_.a.index.name(e), out, SystemCode(SysCall::CreateFile, 0, 0x02)))
       return code;
     return Close(out, e);
   }
@@ -157,16 +162,18 @@ class Extraction : public StreamReceiver {
     StatusCode code = CheckDecodable(f);
     const uint8_t* key = nullptr;
     if (code == kOk && aes)
-      code = s_.secrets.Key(f.coder, Cancelled(0x05), SystemCode(SysCall::MultiByteToWide, 0, single_ ? 0x04 : 0x05),
-                            key);
-    if (code == kOk) code = DecodeFolder(s_.a.file, s_.a.base + f.pack_offset, index, folder, key, s_.buffers, *this);
+      code = s_.secrets.Key(f.coder, Cancelled(0x05),
+                            SystemCode(SysCall::MultiByteToWide, 0, single_ ? 0x04 : 0x05), key);
+    if (code == kOk)
+      code = DecodeFolder(s_.a.file, s_.a.base + f.pack_offset, index, folder, key, s_.buffers, *this);
     out_.reset();  // a file cut short goes with its temporary name
     return code;
   }
 
   // Whether a failure of entry extraction may be passed over.
   bool GoOn(StatusCode code) {
-    return !single_ && (s_.flags & kAskOnError) && CanGoOn(code) && ui::ErrorNotice(target_.c_str(), code) == 1;
+    return !single_ && (s_.flags & kAskOnError) && CanGoOn(code) &&
+           ui::ErrorNotice(target_.c_str(), code) == 1;
   }
 
   StatusCode Begin(uint32_t stream, bool& wanted) override {
@@ -200,7 +207,8 @@ class Extraction : public StreamReceiver {
 
  private:
   StatusCode Close(frame::OutputFile& out, const EntryInfo& e) {
-    if (e.mtime_defined && !out.file().SetWriteTime(e.mtime)) return SystemCode(SysCall::SetFileTime, 0, 0x01);
+    if (e.mtime_defined && !out.file().SetWriteTime(e.mtime))
+      return SystemCode(SysCall::SetFileTime, 0, 0x01);
     if (!out.Commit(Attributes(e))) return SystemCode(SysCall::CloseHandle, 0, 0x01);
     return kOk;
   }
@@ -245,7 +253,8 @@ StatusCode ExtractAll(Session& s, const char16_t* pattern) {
   }
   for (size_t i : folders) {
     const EntryInfo& e = index.entries[i];
-    if (StatusCode code = s.tree.MakeFolder(index.name(e), e.ctime, e.mtime_defined ? e.mtime : 0)) return code;
+    if (StatusCode code = s.tree.MakeFolder(index.name(e), e.ctime, e.mtime_defined ? e.mtime : 0))
+      return code;
   }
   return kOk;
 }
@@ -256,7 +265,8 @@ StatusCode UnpackMany(void* parent, const char* archive, const char* directory, 
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     Session s;
     WidePath pattern;
-    if (filter != nullptr && filter[0] != 0 && !platform::Utf8ToUtf16(filter, pattern.units, platform::kWidePathUnits))
+    if (filter != nullptr && filter[0] != 0 &&
+        !platform::Utf8ToUtf16(filter, pattern.units, platform::kWidePathUnits))
       return SystemCode(SysCall::MultiByteToWide, 0, 0x02);
     if (StatusCode code = OpenSession(s, frame, archive, directory, password, options, false)) return code;
     if (!solid && s.a.index.folders.size() != s.a.index.streams.size())

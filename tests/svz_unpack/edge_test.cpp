@@ -74,7 +74,8 @@ TEST_F(Edges, FilterPicksFilesOutOfASolidBlock) {
   std::string archive = SevenZip("-m0=LZMA -ms=on");
   std::string out = Out();
   EXPECT_EQ(Unpack(3, archive, out, nullptr, 0, "*.txt"), 0u);
-  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{"a.txt", "A"}, {"c.txt", "C"}, {"d/", ""}, {"d/e.txt", "E"}}));
+  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{
+                           {"a.txt", "A"}, {"c.txt", "C"}, {"d/", ""}, {"d/e.txt", "E"}}));
   std::string none = Out();
   EXPECT_EQ(Unpack(3, archive, none, nullptr, 0, "nothing"), 0u);
   EXPECT_TRUE(fs::is_empty(none));
@@ -119,15 +120,17 @@ TEST_F(Edges, ListingColumnsRulesAndTotals) {
   EXPECT_NE(text.find(" Folder     " + std::string(9 + 8 + 13, ' ') + std::string(12, ' ') + "0 folder\r\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("Content : 1\r\nBlock   : 0\r\n\r\n   Date      Time   Attr  Method     CP Sa IV  CRC-32"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("Content : 1\r\nBlock   : 0\r\n\r\n   Date      Time   Attr  Method     CP Sa IV  CRC-32"),
+      std::string::npos)
       << text;
 
   std::map<std::string, std::string> many;
   for (int i = 0; i < 25; ++i) many["f" + std::to_string(100 + i)] = "content " + std::to_string(i);
   Source(many);
   ASSERT_EQ(List(SevenZip("-m0=LZMA -ms=off"), text), 0u);
-  const std::string rule = "---------- -------- ---- ----------- -------- -------- ------------ ------------ ";
+  const std::string rule =
+      "---------- -------- ---- ----------- -------- -------- ------------ ------------ ";
   size_t rules = 0, at = 0;
   std::vector<size_t> before;
   while ((at = text.find(rule, at)) != std::string::npos) ++rules, at += rule.size();

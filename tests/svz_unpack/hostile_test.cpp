@@ -34,7 +34,10 @@ TEST_F(Hostile, DangerousNamesAreRefusedBeforeAnythingIsWritten) {
   struct Case {
     std::string name;
     uint32_t code;
-  } cases[] = {{"../aa", 0x00103102u}, {"/aaaa", 0x00103105u}, {"a\\aaa", 0x00103101u}, {"aa/..", 0x00103102u},
+  } cases[] = {{"../aa", 0x00103102u},
+               {"/aaaa", 0x00103105u},
+               {"a\\aaa", 0x00103101u},
+               {"aa/..", 0x00103102u},
                {"a//aa", 0x00103104u}};
   for (const Case& c : cases) {
     std::string bad = Save(Patch(archive, Utf16("aaaaa"), Utf16(c.name)));
@@ -74,7 +77,8 @@ TEST_F(Hostile, SizesAndCountsThatDoNotFit) {
   Store32(past, 8, Crc(past, 12, 20));
   EXPECT_EQ(Unpack(3, Save(past), Out()), 0x00740000u);
   // A pack size beyond the header that follows the data.
-  std::string pack = Patch(copy, std::string("\x06\x00\x02\x09\x0a\x0a", 6), std::string("\x06\x00\x02\x09\x0a\x7f", 6));
+  std::string pack =
+      Patch(copy, std::string("\x06\x00\x02\x09\x0a\x0a", 6), std::string("\x06\x00\x02\x09\x0a\x7f", 6));
   EXPECT_EQ(Unpack(3, Save(pack), Out()), 0x00740002u);
   EXPECT_EQ(List(Save(pack), text), 0x00740002u);
   // 2^32 files, and 2^60: refused from the header's size, with nothing allocated for them.
@@ -117,7 +121,10 @@ TEST_F(Hostile, KeyDerivationAndDictionaryDemandsAreBounded) {
 // Every truncation and every single-bit flip of small archives: a code or a correct
 // result, never a crash, a hang or a file outside the output folder.
 TEST_F(Hostile, EveryTruncationAndBitFlip) {
-  Source({{"a.txt", "some text, some text"}, {"b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"}, {"e", ""}, {"d/", ""}});
+  Source({{"a.txt", "some text, some text"},
+          {"b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
+          {"e", ""},
+          {"d/", ""}});
   for (std::string switches : {"-m0=LZMA -ms=on -mhc=off", "-m0=Copy -mhe=on -pPW"}) {
     const std::string archive = ReadFile(SevenZip(switches));
     std::string path = Save(archive);

@@ -10,8 +10,9 @@ std::map<std::string, std::string> Files() {
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of some text\n";
   std::string code = RandomBytes(150000, 3);
   for (size_t i = 0; i + 5 < code.size(); i += 37) code[i] = '\xE8';  // CALLs for the converter
-  return {{"text.txt", text},           {"random.bin", RandomBytes(70000, 1)}, {"empty", ""},
-          {"dir/sub/inner.txt", "inner"}, {"dir/emptydir/", ""},                {"prog.exe", code}};
+  return {{"text.txt", text},    {"random.bin", RandomBytes(70000, 1)},
+          {"empty", ""},         {"dir/sub/inner.txt", "inner"},
+          {"dir/emptydir/", ""}, {"prog.exe", code}};
 }
 
 using Peers = SvzScratch;

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 
 inline uint32_t Crc(const std::string& s, size_t at = 0, size_t size = std::string::npos) {
   size = std::min(size, s.size() - at);
-  return crypto::Crc32Update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()) + at, size) ^ 0xFFFFFFFFu;
+  return crypto::Crc32Update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()) + at, size) ^
+         0xFFFFFFFFu;
 }
 inline void Store32(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
