@@ -233,7 +233,7 @@ StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout) 
         if (coders[i].props_size > sizeof coder.properties)
           return FolderCode(coder.method == kLzma ? 0x21 : 0x22);
         coder.properties_size = static_cast<uint32_t>(coders[i].props_size);
-        std::memcpy(coder.properties, coders[i].props, coder.properties_size);
+        if (coder.properties_size != 0) std::memcpy(coder.properties, coders[i].props, coder.properties_size);
       }
     }
   }

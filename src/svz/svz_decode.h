@@ -1,0 +1,45 @@
+// Decoding one folder: its packed stream read in 64 KiB pieces, decrypted, decompressed,
+// passed through the x86 converter, and cut into its unpack streams, each checked against
+// its CRC-32. A receiver decides per stream whether its bytes are kept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "frame/status.h"
+#include "platform/file.h"
+#include "svz/svz_index.h"
+
+namespace tx::svz {
+
+inline constexpr size_t kBlock = 65536;
+
+// Where a folder's streams go. Begin says whether the stream is wanted; Write gets its
+// bytes (only when wanted); Finish is called once its bytes are complete and their CRC-32
+// holds. A status other than kOk ends the folder.
+class StreamReceiver {
+ public:
+  virtual ~StreamReceiver() = default;
+  virtual StatusCode Begin(uint32_t stream, bool& wanted) = 0;
+  virtual StatusCode Write(const uint8_t* data, size_t size) = 0;
+  virtual StatusCode Finish(uint32_t stream) = 0;
+  // Between 64 KiB pieces: a nonzero status (Cancel) stops the work.
+  virtual StatusCode Progress(uint64_t done, uint64_t total) = 0;
+};
+
+// Buffers of one call, allocated once.
+struct DecodeBuffers {
+  std::unique_ptr<uint8_t[]> input, output, filter;
+  bool Allocate();
+};
+
+// Whether this library decodes `folder`'s chain; else the unsupported-method code.
+StatusCode CheckDecodable(const FolderInfo& folder);
+
+// Decodes `folder` (its pack stream at file offset `offset`) into `receiver`. `key` is the
+// folder's AES key when it is encrypted.
+StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveIndex& index, uint32_t folder,
+                        const uint8_t* key, DecodeBuffers& buffers, StreamReceiver& receiver);
+
+}  // namespace tx::svz
