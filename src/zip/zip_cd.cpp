@@ -8,7 +8,7 @@
 #include "crypto/crc.h"
 #include "crypto/hash.h"
 #include "frame/bytes.h"
-#include "zip/zip_decompress.h"
+#include "zip/zip_coders.h"
 
 namespace tx::zip {
 
@@ -122,12 +122,9 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) 
     // before decoding. Memory follows the real output and stops at 256 MiB.
     if (uint64_t{state.cd_original_size} > uint64_t{cd.length} * 4096 + 65536)
       return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
-    switch (DecompressBlock(cd.cipher.method, block, cd.length, state.cd_original_size, cd.decoded)) {
-      case BlockResult::kOk: break;
-      case BlockResult::kTooLarge: return ConditionCode(Cls::NoMemory, kPlace, 0x03);
-      case BlockResult::kNoMemory: return ConditionCode(Cls::NoMemoryGrow, kPlace, 0x01);
-      case BlockResult::kDamaged: return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
-    }
+    if (StatusCode code = DecompressDirectory(cd.cipher.method, block, cd.length, state.cd_original_size,
+                                              cd.decoded, kPlace))
+      return code;
     std::swap(cd.block, cd.decoded);
     cd.decoded.reset();
     block = cd.block.get();

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/compressor.h"
 #include "frame/output_file.h"
 #include "frame/secrets.h"
 #include "frame/status.h"
-#include "zip/zip_compress.h"
 #include "zip/zip_records.h"
 
 namespace tx::zip {
@@ -65,7 +65,7 @@ class DirectoryBlock {
 struct MemberWriter {
   frame::OutputFile archive;
   std::unique_ptr<uint8_t[]> input, output;
-  MemberCompressor coder;
+  codec::Compressor coder;
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
 

@@ -11,6 +11,7 @@
 #include "ui/progress.h"
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
+#include "zip/zip_coders.h"
 #include "zip/zip_pack.h"
 
 namespace tx::zip {
@@ -19,9 +20,6 @@ namespace {
 
 using platform::SysCall;
 constexpr uint8_t kPlace = place::kPackMember;
-
-// Occurrences of the member packer's codes by method: Store, Deflate, BZip2.
-uint8_t MethodSite(uint32_t method) { return method == kDeflate ? 0x10 : method == kBzip2 ? 0x20 : 0x00; }
 
 bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
 
@@ -47,13 +45,13 @@ class DataSink {
 
 // Runs the coder over its input (or to the end with `finish`), writing every full output
 // block; a partial block stays in `out` for later.
-StatusCode Drain(MemberCompressor& coder, uint8_t* out, size_t& used, bool finish, DataSink& sink,
+StatusCode Drain(codec::Compressor& coder, uint8_t* out, size_t& used, bool finish, DataSink& sink,
                  uint8_t site) {
   for (;;) {
-    MemberCompressor::Step step = coder.Run(out, kPackBlock, used, finish);
-    if (step == MemberCompressor::Step::Failed)
+    codec::Compressor::Step step = coder.Run(out, kPackBlock, used, finish);
+    if (step == codec::Compressor::Step::Failed)
       return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + (finish ? 0x12 : 0x11)));
-    if (step == MemberCompressor::Step::OutputFull) {
+    if (step == codec::Compressor::Step::OutputFull) {
       if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + (finish ? 0x06 : 0x04))))
         return code;
       used = 0;
@@ -124,7 +122,9 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
 
   const uint8_t site = MethodSite(entry.method);
   const bool store = entry.method == kStore;
-  if (!store && !writer.coder.Begin(entry.method, entry.level))
+  codec::Method method;
+  if (!store && (!CodecMethod(entry.method, method) ||
+                 !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel)))
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
 
   DataSink sink(archive, entry, encrypted ? &aes : nullptr);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/decoder.h"
 #include "crypto/compare.h"
 #include "crypto/crc.h"
 #include "crypto/zipcrypto.h"
@@ -18,7 +19,7 @@
 #include "ui/progress.h"
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
-#include "zip/zip_decompress.h"
+#include "zip/zip_coders.h"
 
 namespace tx::zip {
 
@@ -184,8 +185,12 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   const uint64_t declared = entry.uncompressed_size;
   if (entry.method == kStore && length != declared)
     return ConditionCode(Cls::CoderFailed, kPlace, length > declared ? 0x03 : 0x04);
-  StreamDecoder decoder;
-  if (StatusCode code = decoder.Init(entry.method, kPlace)) return code;
+  const uint8_t site = MethodSite(entry.method);
+  codec::Method method;
+  if (!CodecMethod(entry.method, method)) return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+  codec::Decoder decoder;
+  if (decoder.Init(method, nullptr, 0, 0) != codec::Outcome::kOk)
+    return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
   frame::OutputFile out;
   if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
 
@@ -196,14 +201,15 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     for (;;) {
       const uint8_t* piece;
       size_t size;
-      if (StatusCode code = decoder.Next(r.output, kDataBlock, piece, size, finishing)) return code;
+      if (decoder.Next(r.output, kDataBlock, piece, size, finishing) != codec::Outcome::kOk)
+        return ConditionCode(Cls::CoderFailed, kPlace,
+                             static_cast<uint8_t>(site + (finishing ? 0x02 : 0x01)));
       if (size == 0) return kOk;
       if (size > declared - written) return ConditionCode(Cls::CoderFailed, kPlace, 0x03);
       written += size;
       if (check_crc) crc = crypto::Crc32Update(crc, piece, size);
       if (!out.file().Write(piece, size))
-        return SystemCode(SysCall::WriteFile, kPlace,
-                          static_cast<uint8_t>(decoder.base() + (finishing ? 2 : 1)));
+        return SystemCode(SysCall::WriteFile, kPlace, static_cast<uint8_t>(site + (finishing ? 0x02 : 0x01)));
     }
   };
   for (uint64_t remaining = length; remaining > 0;) {
@@ -219,14 +225,15 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
       crypto::ZipCryptoDecrypt(r.input, n, keys);
     decoder.Feed(r.input, n);
     if (StatusCode code = write(false)) return code;
-    if (decoder.method() != kStore && decoder.ended() && (decoder.unused() > 0 || remaining > 0))
+    if (method != codec::Method::kCopy && decoder.ended() && (decoder.unused() > 0 || remaining > 0))
       return ConditionCode(Cls::CoderFailed, kPlace, 0x05);
   }
   if (!decoder.ended()) {
     if (StatusCode code = write(true)) return code;
   }
   if (written != declared) return ConditionCode(Cls::CoderFailed, kPlace, 0x04);
-  if (StatusCode code = decoder.End()) return code;
+  if (decoder.End() != codec::Outcome::kOk)
+    return ConditionCode(Cls::CoderEnd, kPlace, static_cast<uint8_t>(site + 0x01));
 
   if (IsAes(kind)) {
     uint8_t stored[kAesCodeSize], computed[kAesCodeSize];

@@ -1,0 +1,228 @@
+#include "codec/decoder.h"
+
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codec/lzma_sdk.h"
+#include "codec/units.h"
+
+namespace tx::codec {
+
+namespace {
+
+// The LZMA dictionary buffer starts at this size (or the stream's smaller need) and
+// doubles while the output fills it.
+constexpr size_t kFirstDictionary = size_t{1} << 16;
+// The SDK's own lower bound for a dictionary.
+constexpr uint64_t kLeastDictionary = 4096;
+
+}  // namespace
+
+struct Decoder::State {
+  z_stream zlib{};
+  bz_stream bzip{};
+  CLzmaDec lzma{};
+  // LZMA: the dictionary buffer (malloc'd), what the current stream lets it grow to, and
+  // the output promised and produced.
+  uint8_t* dictionary = nullptr;
+  size_t capacity = 0, target = 0;
+  uint64_t size = 0, produced = 0;
+
+  State() { LzmaDec_Construct(&lzma); }
+  ~State() {
+    LzmaDec_FreeProbs(&lzma, LzmaAllocator());
+    std::free(dictionary);
+  }
+
+  // Until the buffer has reached its target it holds the whole output so far and never
+  // wraps, so it can move: the decoder is pointed at the new place.
+  bool Grow() {
+    size_t grown = std::min(target, std::max(capacity * 2, kFirstDictionary));
+    void* bigger = std::realloc(dictionary, grown);
+    if (bigger == nullptr) return false;
+    dictionary = static_cast<uint8_t*>(bigger);
+    capacity = grown;
+    lzma.dic = dictionary;
+    lzma.dicBufSize = capacity;
+    return true;
+  }
+};
+
+Decoder::Decoder() = default;
+
+Decoder::~Decoder() { End(); }
+
+Outcome Decoder::Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size) {
+  End();
+  method_ = method;
+  ended_ = false;
+  input_ = nullptr;
+  input_left_ = 0;
+  if (method == Method::kCopy) {
+    ended_ = true;  // a copy has no end of its own
+    return Outcome::kOk;
+  }
+  if (!state_) {
+    state_.reset(new (std::nothrow) State);
+    if (!state_) return Outcome::kNoMemory;
+  }
+  State& s = *state_;
+  switch (method) {
+    case Method::kDeflate:
+      s.zlib = z_stream{};
+      if (inflateInit2(&s.zlib, -MAX_WBITS) != Z_OK) return Outcome::kSetupFailed;
+      break;
+    case Method::kBzip2:
+      s.bzip = bz_stream{};
+      if (BZ2_bzDecompressInit(&s.bzip, 0, 0) != BZ_OK) return Outcome::kSetupFailed;
+      break;
+    case Method::kLzma:
+      if (Outcome outcome = InitLzma(properties, properties_size, size); outcome != Outcome::kOk)
+        return outcome;
+      break;
+    default: return Outcome::kSetupFailed;
+  }
+  active_ = true;
+  return Outcome::kOk;
+}
+
+Outcome Decoder::InitLzma(const uint8_t* properties, size_t properties_size, uint64_t size) {
+  State& s = *state_;
+  CLzmaProps props;
+  if (properties == nullptr || properties_size < LZMA_PROPS_SIZE ||
+      LzmaProps_Decode(&props, properties, LZMA_PROPS_SIZE) != SZ_OK)
+    return Outcome::kSetupFailed;
+  if (props.dicSize > kMaxLzmaDictionary) return Outcome::kTooLarge;
+  SRes result = LzmaDec_AllocateProbs(&s.lzma, properties, LZMA_PROPS_SIZE, LzmaAllocator());
+  if (result != SZ_OK) return result == SZ_ERROR_MEM ? Outcome::kNoMemory : Outcome::kSetupFailed;
+  // The output never reaches back further than the dictionary, nor beyond its own start.
+  s.target = static_cast<size_t>(std::max(std::min<uint64_t>(props.dicSize, size), kLeastDictionary));
+  s.size = size;
+  s.produced = 0;
+  LzmaDec_Init(&s.lzma);
+  if (s.capacity == 0 && !s.Grow()) return Outcome::kNoMemory;
+  s.lzma.dic = s.dictionary;
+  s.lzma.dicBufSize = s.capacity;
+  s.lzma.dicPos = 0;
+  return Outcome::kOk;
+}
+
+void Decoder::Feed(const uint8_t* data, size_t size) {
+  input_ = data;
+  input_left_ = size;
+}
+
+Outcome Decoder::Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& size, bool finishing) {
+  piece = out;
+  size = 0;
+  if (method_ == Method::kCopy) {
+    piece = input_;
+    size = std::min(room, input_left_);
+    input_ += size;
+    input_left_ -= size;
+    return Outcome::kOk;
+  }
+  if (!active_) return Outcome::kSetupFailed;
+  return method_ == Method::kLzma ? NextLzma(out, room, size, finishing)
+                                  : NextStream(out, room, size, finishing);
+}
+
+Outcome Decoder::NextStream(uint8_t* out, size_t room, size_t& size, bool finishing) {
+  State& s = *state_;
+  // Data after the end mark is not decoded; the caller finds it through unused().
+  while (!ended_) {
+    unsigned in = Units(input_left_), space = Units(room);
+    unsigned in_left, out_left;
+    bool end, fault;
+    if (method_ == Method::kDeflate) {
+      s.zlib.next_in = const_cast<Bytef*>(input_);
+      s.zlib.avail_in = in;
+      s.zlib.next_out = out;
+      s.zlib.avail_out = space;
+      int rc = inflate(&s.zlib, Z_NO_FLUSH);
+      end = rc == Z_STREAM_END;
+      fault = !end && rc != Z_OK && rc != Z_BUF_ERROR;  // Z_NEED_DICT counts as damage too
+      in_left = s.zlib.avail_in;
+      out_left = s.zlib.avail_out;
+    } else {
+      s.bzip.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(input_));
+      s.bzip.avail_in = in;
+      s.bzip.next_out = reinterpret_cast<char*>(out);
+      s.bzip.avail_out = space;
+      int rc = BZ2_bzDecompress(&s.bzip);
+      end = rc == BZ_STREAM_END;
+      fault = !end && rc != BZ_OK;
+      in_left = s.bzip.avail_in;
+      out_left = s.bzip.avail_out;
+    }
+    size = space - out_left;
+    size_t consumed = in - in_left;
+    input_ += consumed;
+    input_left_ -= consumed;
+    if (fault) return Outcome::kDamaged;
+    ended_ = end;
+    bool progress = size > 0 || consumed > 0;
+    if (!progress && input_left_ > 0) return Outcome::kDamaged;
+    if (size > 0) return Outcome::kOk;
+    if (input_left_ == 0 && !ended_) {
+      // Input used up: wait for more, unless none will come and the coder is stuck.
+      if (!finishing) return Outcome::kOk;
+      if (!progress) return Outcome::kDamaged;
+    }
+  }
+  return Outcome::kOk;
+}
+
+Outcome Decoder::NextLzma(uint8_t* out, size_t room, size_t& size, bool finishing) {
+  State& s = *state_;
+  CLzmaDec& d = s.lzma;
+  while (!ended_) {
+    if (d.dicPos == d.dicBufSize) {
+      if (s.capacity < s.target) {
+        if (!s.Grow()) return Outcome::kNoMemory;
+      } else {
+        d.dicPos = 0;
+      }
+    }
+    const uint64_t left = s.size - s.produced;
+    if (room == 0 && left > 0) return Outcome::kOk;
+    const size_t start = d.dicPos;
+    const size_t span = static_cast<size_t>(std::min<uint64_t>(std::min(room, d.dicBufSize - start), left));
+    // At the last byte the decoder also takes an end marker that may follow.
+    ELzmaFinishMode mode = span == left ? LZMA_FINISH_END : LZMA_FINISH_ANY;
+    SizeT taken = input_left_;
+    ELzmaStatus status;
+    SRes result = LzmaDec_DecodeToDic(&d, start + span, input_, &taken, mode, &status);
+    input_ += taken;
+    input_left_ -= taken;
+    if (result != SZ_OK) return Outcome::kDamaged;
+    size = d.dicPos - start;
+    std::memcpy(out, d.dic + start, size);
+    s.produced += size;
+    if (status == LZMA_STATUS_FINISHED_WITH_MARK) {
+      if (s.produced != s.size) return Outcome::kDamaged;  // an end marker before the end
+      ended_ = true;
+    } else if (s.produced == s.size && status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK) {
+      ended_ = true;
+    }
+    if (size > 0 || ended_) return Outcome::kOk;
+    if (input_left_ == 0) return finishing ? Outcome::kDamaged : Outcome::kOk;
+    if (taken == 0) return Outcome::kDamaged;
+  }
+  return Outcome::kOk;
+}
+
+Outcome Decoder::End() {
+  if (!active_) return Outcome::kOk;
+  active_ = false;
+  if (method_ == Method::kDeflate && inflateEnd(&state_->zlib) != Z_OK) return Outcome::kEndFailed;
+  if (method_ == Method::kBzip2 && BZ2_bzDecompressEnd(&state_->bzip) != BZ_OK) return Outcome::kEndFailed;
+  return Outcome::kOk;
+}
+
+}  // namespace tx::codec

@@ -1,0 +1,59 @@
+// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA): the caller feeds input
+// pieces and takes the output piece by piece.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "codec/method.h"
+
+namespace tx::codec {
+
+// The largest LZMA dictionary a stream may ask for.
+inline constexpr uint64_t kMaxLzmaDictionary = uint64_t{1536} << 20;
+
+// One decoder serves many streams, one after the other (Init ... End). The LZMA
+// dictionary follows the output the stream really yields, up to the smaller of the
+// dictionary and the stream's size, and is kept for the next stream.
+class Decoder {
+ public:
+  Decoder();
+  ~Decoder();
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  // Starts a stream. LZMA: `properties` are the five property bytes (lc/lp/pb, 32-bit LE
+  // dictionary size) and `size` the exact output size; the stream has no end marker, but
+  // one right at `size` is accepted. A dictionary above kMaxLzmaDictionary is kTooLarge,
+  // bad properties kSetupFailed. The other methods ignore `properties` and `size`.
+  Outcome Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size);
+  // Takes the next input piece, which must stay valid until Next has used it up.
+  void Feed(const uint8_t* data, size_t size);
+  // The next output piece of at most `room` bytes in `out` (Copy: the fed bytes themselves,
+  // `out` unused). `size` 0: the fed input is used up, or the stream has ended.
+  // `finishing`: no input follows, so a stream that cannot end is kDamaged. Decoding
+  // errors, or no progress, are kDamaged.
+  Outcome Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& size, bool finishing);
+  // The stream has reached its end (always for Copy; LZMA: all `size` bytes produced).
+  bool ended() const { return ended_; }
+  // Fed bytes the coder has not taken; once the stream has ended they follow its end.
+  size_t unused() const { return input_left_; }
+  Method method() const { return method_; }
+  // Ends the stream; kEndFailed when the library reports a failure at its end.
+  Outcome End();
+
+ private:
+  struct State;
+  Outcome InitLzma(const uint8_t* properties, size_t properties_size, uint64_t size);
+  Outcome NextLzma(uint8_t* out, size_t room, size_t& size, bool finishing);
+  Outcome NextStream(uint8_t* out, size_t room, size_t& size, bool finishing);
+
+  std::unique_ptr<State> state_;    // made by the first Init of a method other than Copy
+  const uint8_t* input_ = nullptr;  // fed bytes not yet taken
+  size_t input_left_ = 0;
+  Method method_ = Method::kCopy;
+  bool active_ = false, ended_ = false;
+};
+
+}  // namespace tx::codec

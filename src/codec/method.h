@@ -1,0 +1,23 @@
+// The coding methods the formats share, and the outcomes of the coders in neutral terms.
+#pragma once
+
+#include <cstdint>
+
+namespace tx::codec {
+
+enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3 };
+
+// Neutral outcomes; each format composes its own status codes from them.
+enum class Outcome : uint8_t {
+  kOk,
+  kSetupFailed,  // the coder cannot be set up (bad parameters or properties)
+  kNoMemory,
+  kDamaged,    // the data cannot be decoded, or the coder failed while coding
+  kEndFailed,  // the library reports a failure when the coder ends
+  kTooLarge,   // a size or dictionary beyond the limits, or an output buffer too small
+  kReadFailed,
+  kWriteFailed,
+  kCancelled,
+};
+
+}  // namespace tx::codec
