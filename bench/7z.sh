@@ -52,10 +52,10 @@ for l in libc.so.6 libstdc++.so.6 libcrypto.so.3; do
 done
 cat "$work/big/data.bin" > /dev/null
 
-best() {  # prints "seconds peak_kB"
+best() {  # command line; prints "seconds peak_kB"
   local best_t="" peak=0
   for _ in $(seq "$runs"); do
-    /usr/bin/time -v -o "$work/time.txt" "$@" > /dev/null 2>&1
+    /usr/bin/time -v -o "$work/time.txt" bash -c "$1" > /dev/null 2>&1
     local t kb
     t=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s}' "$work/time.txt")
     kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt")
@@ -80,17 +80,15 @@ check() {  # archive, source folder
 echo "7z packing, one thread, best of $runs:"
 for set in tree big; do
   src="$work/$set"
-  ours() { rm -f "$work/t.7z"; "$drive" pack3 "$work/t.7z" "$src/*" 3 5 1; }
-  theirs() { rm -f "$work/s.7z"; (cd "$src" && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=1 -ms=on "$work/s.7z" .); }
-  r1=$(best ours)
-  r2=$(best theirs)
+  rm -f "$work/t.7z" "$work/s.7z"
+  r1=$(best "'$drive' pack3 '$work/t.7z' '$src/*' 3 5 1")
+  r2=$(best "rm -f '$work/s.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=1 -ms=on '$work/s.7z' .")
   check "$work/t.7z" "$src"
   report "$set: solid LZMA level 5" "$r1" "$r2" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
 done
 src="$work/big"
-ours() { rm -f "$work/t.7z"; "$drive" pack1 "$work/t.7z" "$src/data.bin" 0 5 3 bench; }
-theirs() { rm -f "$work/s.7z"; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench "$work/s.7z" "$src/data.bin"; }
-r1=$(best ours)
-r2=$(best theirs)
+rm -f "$work/t.7z" "$work/s.7z"
+r1=$(best "'$drive' pack1 '$work/t.7z' '$src/data.bin' 0 5 3 bench")
+r2=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$work/s.7z' '$src/data.bin'")
 check "$work/t.7z" "$src"
 report "big: Copy + AES-256, header enc" "$r1" "$r2" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
