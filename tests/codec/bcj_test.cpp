@@ -47,7 +47,9 @@ class X86Peer : public ::testing::Test {
   // 7-Zip's conversion of `files` (one solid stream, in the order 7-Zip lists them),
   // with that order in `listed`.
   std::string SevenZip(const std::vector<std::string>& files, std::vector<std::string>& listed) {
-    std::string archive = dir_ / ("a" + std::to_string(++runs_) + ".7z");
+    std::string name = "a";
+    name.append(std::to_string(++runs_)).append(".7z");
+    std::string archive = dir_ / name;
     std::string command = "cd " + Quote(dir_.path().string()) +
                           " && 7zz a -t7z -m0=BCJ -m1=Copy -mhc=off -mf=off -ms=on " + Quote(archive);
     for (const std::string& f : files) command.append(" ").append(Quote(f));
