@@ -85,8 +85,9 @@ StatusCode DeriveKey7z(const WidePassword& password, bool progress, uint8_t* key
   uint8_t* buffer = units->bytes;
   for (uint32_t k = 0; k < batch; ++k) {
     uint8_t* u = buffer + k * unit;
-    std::memcpy(u, salt, salt_size);
-    std::memcpy(u + salt_size, password.data(), password.size());
+    // No salt may come as a null pointer; memcpy may not be given one even for 0 bytes.
+    if (salt_size != 0) std::memcpy(u, salt, salt_size);
+    if (password.size() != 0) std::memcpy(u + salt_size, password.data(), password.size());
     std::memset(u + salt_size + password.size(), 0, 8);
     Increment(u + unit - 8, k);
   }

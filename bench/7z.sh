@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# 7z packing speed and size against 7zz on the same data, one thread each: solid LZMA
+# level 5 over a tree (about 1500 source files and a few shared libraries) and over a
+# 100 MB file; then Copy with AES-256 and an encrypted header. 7zz filters the executables
+# it recognises (the shared libraries) with BCJ by default, so the LZMA runs here convert
+# every file (BCJ mode 1), which leaves text as it is. Time is the best of the
+# runs, memory the peak resident size (/usr/bin/time -v).
+# The exports are driven by a small program built here against the shared library and
+# the public header, as any host would.
+# usage: bench/7z.sh [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must exist)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+lib=$PWD/build/libtessarex.so
+[ -e "$lib" ] || { echo "build first: bash scripts/build.sh" >&2; exit 1; }
+runs=${RUNS:-3}
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessarex-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+cat > "$work/drive.cpp" <<'CPP'
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include "tessarex.h"
+// drive pack1|pack3 ARCHIVE SOURCE METHOD LEVEL HEADER BCJ [PASSWORD]
+int main(int argc, char** argv) {
+  if (argc < 8) return 2;
+  uint32_t w[16] = {};
+  w[2] = std::atoi(argv[4]), w[3] = std::atoi(argv[5]), w[6] = std::atoi(argv[6]), w[7] = 3;
+  w[4] = std::atoi(argv[7]), w[9] = 19, w[11] = 16;
+  const char* password = argc > 8 ? argv[8] : nullptr;
+  w[8] = password != nullptr;
+  uint32_t code = std::strcmp(argv[1], "pack1") == 0 ? svz_pack1(nullptr, argv[2], argv[3], password, w)
+                                                     : svz_pack3(nullptr, argv[2], argv[3], password, w);
+  if (code != 0) std::fprintf(stderr, "status %08x\n", code);
+  return code != 0;
+}
+CPP
+g++ -O2 -std=c++20 -Iinclude "$work/drive.cpp" -o "$work/drive" -L"$(dirname "$lib")" -ltessarex \
+  -Wl,-rpath,"$(dirname "$lib")"
+drive=$work/drive
+
+mkdir -p "$work/big" "$work/tree"
+if [ -n "${1:-}" ]; then
+  cp "$1" "$work/big/data.bin"
+else
+  find /usr/lib /usr/share /usr/include -type f -size +1k 2>/dev/null | sort |
+    xargs cat 2>/dev/null | head -c 104857600 > "$work/big/data.bin" || [ -s "$work/big/data.bin" ]
+fi
+(cd /usr/include && find . -name '*.h' -type f | sort | awk 'NR <= 1500' | xargs cp --parents -p -t "$work/tree")
+mkdir -p "$work/tree/lib"
+for l in libc.so.6 libstdc++.so.6 libcrypto.so.3; do
+  f=$(find /usr/lib /lib -name "$l" 2>/dev/null | head -n1)
+  [ -n "$f" ] && cp -L "$f" "$work/tree/lib/"
+done
+cat "$work/big/data.bin" > /dev/null
+
+best() {  # command line; prints "seconds peak_kB"
+  local best_t="" peak=0
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -v -o "$work/time.txt" bash -c "$1" > /dev/null 2>&1
+    local t kb
+    t=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s}' "$work/time.txt")
+    kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt")
+    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc -l)" = 1 ]; then best_t=$t; fi
+    [ "$kb" -gt "$peak" ] && peak=$kb
+  done
+  echo "$best_t $peak"
+}
+report() {  # name, ours "t kB", theirs "t kB", our size, their size
+  read -r t1 m1 <<< "$2"
+  read -r t2 m2 <<< "$3"
+  printf '  %-30s %7.2f s vs %7.2f s  time ratio %5s   size %11d vs %11d ratio %6s   peak %6d MB vs %6d MB\n' \
+    "$1" "$t1" "$t2" "$(echo "scale=3; $t1 / $t2" | bc -l)" "$4" "$5" "$(echo "scale=4; $4 / $5" | bc -l)" \
+    $((m1 / 1024)) $((m2 / 1024))
+}
+check() {  # archive, source folder
+  rm -rf "$work/out" && mkdir "$work/out"
+  7zz x -bd -pbench -o"$work/out" "$1" > /dev/null
+  diff -r "$2" "$work/out" > /dev/null || { echo "$1 does not extract to $2" >&2; exit 1; }
+}
+
+echo "7z packing, one thread, best of $runs:"
+for set in tree big; do
+  src="$work/$set"
+  rm -f "$work/t.7z" "$work/s.7z"
+  r1=$(best "'$drive' pack3 '$work/t.7z' '$src/*' 3 5 1 1")
+  r2=$(best "rm -f '$work/s.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=1 -ms=on '$work/s.7z' .")
+  check "$work/t.7z" "$src"
+  report "$set: solid LZMA level 5" "$r1" "$r2" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
+done
+src="$work/big"
+rm -f "$work/t.7z" "$work/s.7z"
+r1=$(best "'$drive' pack1 '$work/t.7z' '$src/data.bin' 0 5 3 0 bench")
+r2=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$work/s.7z' '$src/data.bin'")
+check "$work/t.7z" "$src"
+report "big: Copy + AES-256, header enc" "$r1" "$r2" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"

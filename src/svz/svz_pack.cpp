@@ -1,0 +1,555 @@
+#include "svz/svz_pack.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "crypto/crc.h"
+#include "frame/bytes.h"
+#include "frame/call_frame.h"
+#include "frame/folder_walk.h"
+#include "frame/name_list.h"
+#include "frame/names.h"
+#include "frame/output_file.h"
+#include "frame/paths.h"
+#include "frame/random.h"
+#include "platform/dir_search.h"
+#include "platform/fs.h"
+#include "svz/svz_aes.h"
+#include "svz/svz_encode.h"
+#include "ui/progress.h"
+
+namespace tx::svz {
+
+namespace {
+
+using platform::SysCall;
+using platform::WidePath;
+
+constexpr uint32_t kTextPacking = 3002;
+
+StatusCode Option(uint8_t word) { return ConditionCode(Cls::BadOption, 0, word); }
+StatusCode Cancelled(uint8_t site) { return ConditionCode(Cls::Cancelled, 0, site); }
+StatusCode WriteFailed(uint8_t site) { return SystemCode(SysCall::WriteFile, 0, site); }
+
+enum class Kind { kSingle = 1, kFolders = 2, kSolid = 3 };
+
+struct Settings {
+  bool demand = false;
+  uint32_t method = kLzma, level = 5, bcj = 0;
+  bool creation_times = false;
+  uint32_t header_mode = 0, header_method = kLzma;
+  bool encrypt = false;
+  uint32_t cycles = 19, salt = 0, iv = 16;
+  bool list_file = false;
+  uint32_t grouping = 0, block_files = 0, block_bytes = 0;
+};
+
+// The words in table order: the first invalid one decides the code.
+StatusCode ReadOptions(const uint32_t* o, Kind kind, Settings& s) {
+  if (o[2] > kLastPackMethod) return Option(0x02);
+  if (o[3] < 1 || o[3] > 9) return Option(0x03);
+  if (o[4] > 2) return Option(0x04);
+  if (o[6] > 3) return Option(0x06);
+  if (o[7] > kLastPackMethod) return Option(0x07);
+  // More rounds than 2^62 could not be counted in the derivation's 64-bit counter.
+  if (o[9] > kMaxCyclesPower) return Option(kind == Kind::kFolders ? 0x08 : 0x09);
+  if (o[10] > 16) return Option(0x0a);
+  if (o[11] > 16) return Option(0x0b);
+  if (kind == Kind::kSolid) {
+    if (o[13] > 2) return Option(0x0d);
+    if (o[14] == 1) return Option(0x0e);
+    if (o[15] != 0 && o[15] < 1024) return Option(0x0f);
+    s.grouping = o[13];
+    s.block_files = o[14];
+    s.block_bytes = o[15];
+  }
+  s.demand = o[0] != 0;
+  s.method = o[2];
+  s.level = o[3];
+  s.bcj = o[4];
+  s.creation_times = o[5] != 0;
+  s.encrypt = o[8] != 0;
+  s.header_mode = s.encrypt ? o[6] : o[6] & 1u;
+  s.header_method = o[7];
+  s.cycles = o[9];
+  s.salt = o[10];
+  s.iv = o[11];
+  s.list_file = kind != Kind::kSingle && o[12] != 0;
+  return kOk;
+}
+
+// The extension of the last component, with its dot ("" without one).
+std::u16string Extension(const std::u16string& name) {
+  size_t slash = name.rfind(u'/');
+  size_t dot = name.rfind(u'.');
+  if (dot == std::u16string::npos || (slash != std::u16string::npos && dot < slash)) return {};
+  return name.substr(dot);
+}
+
+bool SameExtension(const std::u16string& a, const std::u16string& b) {
+  return a.size() == b.size() && frame::EqualFoldingAZ(a.c_str(), b.c_str(), a.size());
+}
+
+bool IsExecutable(const std::u16string& name) {
+  return frame::HasExtension(name.c_str(), frame::kExecutableExtensions);
+}
+
+std::u16string Join(const char16_t* base, const std::u16string& name) {
+  std::u16string full(base);
+  full.append(name);
+  return full;
+}
+
+struct Found {
+  std::u16string name;
+  platform::FileInfo info;
+};
+
+// One archive being made: the entries, the header blocks gathered while the data is
+// stored, the keys, and the file under its temporary name.
+class Packer {
+ public:
+  Packer(frame::CallFrame& frame, const Settings& s, Kind kind) : frame_(frame), s_(s), kind_(kind) {}
+
+  StatusCode Start(const char* password_argument, const char16_t* archive, const char16_t* base,
+                   const char16_t* name);
+  void SetBase(const char16_t* base) { base_ = base; }
+  void Add(const std::u16string& name, const platform::FileInfo& info);
+  void OrderFiles();
+  StatusCode Create(const char16_t* archive);
+  StatusCode PackEntries();
+  StatusCode Finish();
+  bool empty() const { return files_.empty() && empties_.empty() && directories_.empty(); }
+
+ private:
+  StatusCode FolderCoder(bool bcj, CoderRecord& coder, const uint8_t*& key);
+  StatusCode PackFolder(size_t first, size_t count, bool bcj, EncodeSites sites);
+  StatusCode PackSolid();
+  void AddNames(const std::u16string& name, const platform::FileInfo& info);
+  StatusCode Announce(uint32_t index, const std::u16string& name, uint8_t cancel_site);
+  uint8_t Site(uint8_t folders, uint8_t solid) const { return kind_ == Kind::kSolid ? solid : folders; }
+
+  frame::CallFrame& frame_;
+  const Settings& s_;
+  Kind kind_;
+  std::u16string base_;
+  frame::Password password_;
+  WidePassword wide_;
+  KeyCache keys_;
+  FolderEncoder encoder_;
+  frame::OutputFile archive_;
+  std::vector<SourceFile> files_;
+  std::vector<platform::FileInfo> file_infos_;
+  std::vector<Found> empties_, directories_;
+  HeaderBlobs blobs_;
+  HeaderCounts counts_;
+  uint64_t packed_ = 0;
+  uint32_t entries_done_ = 0;
+};
+
+StatusCode Packer::Start(const char* password_argument, const char16_t* archive, const char16_t* base,
+                         const char16_t* name) {
+  if (frame_.progress() && ui::ProgressOpen(1, 1, kTextPacking, archive, base, name) != ui::kProgressGoOn)
+    return Cancelled(0x01);
+  if (s_.encrypt) {
+    const bool ask = frame_.flags() & frame::CallFrame::kFlagAskPassword;
+    const bool given = password_argument != nullptr && password_argument[0] != 0;
+    if (StatusCode code = password_.Take(password_argument, ask, Cancelled(0x02))) return code;
+    if (!wide_.Set(password_)) return SystemCode(SysCall::MultiByteToWide, 0, given ? 0x01 : 0x02);
+  }
+  if (s_.demand && !(s_.encrypt && (s_.header_mode & 2))) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
+  if (s_.encrypt)
+    if (StatusCode code = frame::GatherEntropy()) return code;
+  if (!encoder_.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x01);
+  return kOk;
+}
+
+void Packer::Add(const std::u16string& name, const platform::FileInfo& info) {
+  std::u16string stored = name;
+  while (!stored.empty() && stored.back() == u'/') stored.pop_back();
+  if (info.attributes & platform::kAttrDirectory) {
+    directories_.push_back({stored, info});
+  } else if (info.size == 0) {
+    empties_.push_back({stored, info});
+  } else {
+    files_.push_back({Join(base_.c_str(), stored), stored, info.size});
+    file_infos_.push_back(info);
+  }
+}
+
+// Files of one type together (executables last when grouping puts them apart), so that
+// solid blocks hold alike data.
+void Packer::OrderFiles() {
+  if (files_.size() < 2) return;
+  std::u16string buffer;
+  for (const SourceFile& f : files_) {
+    buffer.append(f.name);
+    buffer.push_back(u'\0');
+  }
+  if (frame::OrderByType(s_.grouping == 1 ? 2 : 1, buffer.data(), buffer.size()) != kOk) return;
+  std::unordered_map<std::u16string, size_t> where;
+  for (size_t i = 0; i < files_.size(); ++i) where.emplace(files_[i].name, i);
+  std::vector<SourceFile> files;
+  std::vector<platform::FileInfo> infos;
+  for (const char16_t* p = buffer.c_str(); p < buffer.c_str() + buffer.size();
+       p += platform::Utf16Length(p) + 1) {
+    auto it = where.find(p);
+    if (it == where.end()) continue;
+    files.push_back(std::move(files_[it->second]));
+    infos.push_back(file_infos_[it->second]);
+    where.erase(it);
+  }
+  if (files.size() != files_.size()) return;  // names not unique: keep the walk's order
+  files_ = std::move(files);
+  file_infos_ = std::move(infos);
+}
+
+StatusCode Packer::Create(const char16_t* archive) {
+  if (!archive_.Create(archive))
+    return SystemCode(SysCall::CreateFile, 0, kind_ == Kind::kSolid ? 0x01 : 0x00);
+  uint8_t placeholder[kSignatureHeaderSize] = {};
+  WriteSignatureHeader(placeholder, 0, 0, 0);
+  if (!archive_.file().Write(placeholder, sizeof placeholder)) return WriteFailed(0x01);
+  return kOk;
+}
+
+void Packer::AddNames(const std::u16string& name, const platform::FileInfo& info) {
+  for (char16_t c : name) {
+    blobs_.names.push_back(static_cast<uint8_t>(c));
+    blobs_.names.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  blobs_.names.push_back(0);
+  blobs_.names.push_back(0);
+  uint8_t field[8];
+  if (s_.creation_times) {
+    frame::StoreU64(field, info.creation);
+    blobs_.creation_times.insert(blobs_.creation_times.end(), field, field + 8);
+  }
+  frame::StoreU64(field, info.last_write);
+  blobs_.modification_times.insert(blobs_.modification_times.end(), field, field + 8);
+  frame::StoreU32(field, info.attributes);
+  blobs_.attributes.insert(blobs_.attributes.end(), field, field + 4);
+}
+
+StatusCode Packer::Announce(uint32_t index, const std::u16string& name, uint8_t cancel_site) {
+  uint32_t total = static_cast<uint32_t>(files_.size() + empties_.size() + directories_.size());
+  if (frame_.progress() &&
+      ui::ProgressOpen(index, total, kTextPacking, nullptr, nullptr, name.c_str()) != ui::kProgressGoOn)
+    return Cancelled(cancel_site);
+  return kOk;
+}
+
+// A new IV for every folder; a new salt, and so a new key, unless the salt size is 0.
+StatusCode Packer::FolderCoder(bool bcj, CoderRecord& coder, const uint8_t*& key) {
+  coder = CoderRecord{};
+  coder.method = s_.method;
+  coder.chain_flags = kChainCompress | (s_.encrypt ? kChainAes : 0) | (bcj ? kChainBcj : 0);
+  key = nullptr;
+  if (!s_.encrypt) return kOk;
+  coder.cycles_power = s_.cycles;
+  coder.salt_size = s_.salt;
+  coder.iv_size = s_.iv;
+  if (StatusCode code = frame::RandomBytes(coder.iv, s_.iv)) return code;
+  if (StatusCode code = frame::RandomBytes(coder.salt, s_.salt)) return code;
+  return keys_.Get(wide_, frame_.progress(), coder, false, key);
+}
+
+StatusCode Packer::PackFolder(size_t first, size_t count, bool bcj, EncodeSites sites) {
+  CoderRecord coder;
+  const uint8_t* key = nullptr;
+  if (StatusCode code = FolderCoder(bcj, coder, key)) return code;
+  std::vector<uint32_t> crcs(count);
+  FolderResult result;
+  if (StatusCode code = encoder_.Encode(&files_[first], count, s_.level, coder, key, archive_.file(),
+                                        frame_.progress(), sites, crcs.data(), result))
+    return code;
+  AppendNumber(blobs_.pack_sizes, result.packed);
+  WriteCoders(blobs_.folders, coder);
+  if (s_.encrypt) AppendNumber(blobs_.unpack_sizes, result.coded);
+  AppendNumber(blobs_.unpack_sizes, result.size);
+  if (bcj) AppendNumber(blobs_.unpack_sizes, result.size);
+  if (kind_ == Kind::kSolid) {
+    AppendNumber(blobs_.substream_counts, count);
+    for (size_t i = 0; i + 1 < count; ++i) AppendNumber(blobs_.substream_sizes, files_[first + i].size);
+  }
+  for (uint32_t crc : crcs) {
+    uint8_t field[4];
+    frame::StoreU32(field, crc);
+    blobs_.crcs.insert(blobs_.crcs.end(), field, field + 4);
+  }
+  packed_ += result.packed;
+  ++counts_.folders;
+  return kOk;
+}
+
+// Blocks cut by type, file count and byte count; each block is one folder.
+StatusCode Packer::PackSolid() {
+  const uint32_t total = static_cast<uint32_t>(files_.size() + empties_.size() + directories_.size());
+  size_t first = 0, count = 0;
+  uint64_t bytes = 0;
+  auto close = [&]() -> StatusCode {
+    const std::u16string& opener = files_[first].name;
+    bool bcj = s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && s_.grouping != 0 && IsExecutable(opener));
+    EncodeSites sites = SolidSites();
+    sites.item_base = static_cast<uint32_t>(first);
+    sites.item_total = total;
+    if (StatusCode code = PackFolder(first, count, bcj, sites)) return code;
+    first += count;
+    count = 0;
+    bytes = 0;
+    return kOk;
+  };
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (count != 0) {
+      const std::u16string& previous = files_[i - 1].name;
+      const std::u16string& name = files_[i].name;
+      bool other_type = (s_.grouping == 1 && IsExecutable(previous) != IsExecutable(name)) ||
+                        (s_.grouping == 2 && !SameExtension(Extension(previous), Extension(name)));
+      if (other_type)
+        if (StatusCode code = close()) return code;
+    }
+    ++count;
+    bytes += files_[i].size;
+    bool full =
+        (s_.block_files != 0 && count >= s_.block_files) || (s_.block_bytes != 0 && bytes >= s_.block_bytes);
+    if (full || i + 1 == files_.size())
+      if (StatusCode code = close()) return code;
+  }
+  entries_done_ = static_cast<uint32_t>(files_.size());
+  return kOk;
+}
+
+StatusCode Packer::PackEntries() {
+  // Files with data first, in pack order; they own the unpack streams in that order.
+  for (size_t i = 0; i < files_.size(); ++i) {
+    AddNames(files_[i].name, file_infos_[i]);
+  }
+  if (kind_ == Kind::kSolid) {
+    if (StatusCode code = PackSolid()) return code;
+  } else {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      if (kind_ == Kind::kFolders)
+        if (StatusCode code = Announce(static_cast<uint32_t>(i + 1), files_[i].name, 0x03)) return code;
+      bool bcj = s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && IsExecutable(files_[i].name));
+      if (StatusCode code = PackFolder(i, 1, bcj, FolderSites())) return code;
+    }
+    entries_done_ = static_cast<uint32_t>(files_.size());
+  }
+  const size_t entries = files_.size() + empties_.size() + directories_.size();
+  const size_t empty_entries = empties_.size() + directories_.size();
+  if (empty_entries != 0) {
+    blobs_.empty_stream.assign((entries + 7) / 8, 0);
+    blobs_.empty_file.assign((empty_entries + 7) / 8, 0);
+  }
+  size_t index = files_.size(), empty_index = 0;
+  for (const Found& e : empties_) {
+    if (StatusCode code = Announce(++entries_done_, e.name, 0x03)) return code;
+    AddNames(e.name, e.info);
+    blobs_.empty_stream[index / 8] |= static_cast<uint8_t>(0x80 >> (index % 8));
+    blobs_.empty_file[empty_index / 8] |= static_cast<uint8_t>(0x80 >> (empty_index % 8));
+    ++index;
+    ++empty_index;
+  }
+  // Deeper folders before the folders that hold them: the walk met them the other way round.
+  for (auto it = directories_.rbegin(); it != directories_.rend(); ++it) {
+    const Found& e = *it;
+    if (StatusCode code = Announce(++entries_done_, e.name, 0x03)) return code;
+    AddNames(e.name, e.info);
+    blobs_.empty_stream[index / 8] |= static_cast<uint8_t>(0x80 >> (index % 8));
+    ++index;
+  }
+  counts_.pack_streams = counts_.folders;
+  counts_.files = static_cast<uint32_t>(entries);
+  counts_.unpack_streams = static_cast<uint32_t>(files_.size());
+  counts_.empty_files = static_cast<uint32_t>(empties_.size());
+  counts_.directories = static_cast<uint32_t>(directories_.size());
+  return kOk;
+}
+
+StatusCode Packer::Finish() {
+  Bytes header;
+  WriteMainHeader(header, counts_, blobs_);
+  const uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, header.data(), header.size());
+  platform::File& file = archive_.file();
+  uint64_t next_offset = packed_, next_size = header.size();
+  uint32_t next_crc = crc;
+  if (s_.header_mode == 0) {
+    if (!file.Write(header.data(), header.size())) return WriteFailed(Site(0x02, 0x07));
+  } else {
+    CoderRecord coder;
+    coder.chain_flags = s_.header_mode;
+    coder.method = s_.header_method;
+    Bytes packed;
+    if (s_.header_mode & kChainCompress) {
+      uint8_t properties[5] = {};
+      if (StatusCode code = CompressHeader(s_.header_method, header, packed, properties,
+                                           ConditionCode(Cls::CoderFailed, 0, 0x41)))
+        return code;
+      if (s_.header_method == kLzma) {
+        std::memcpy(coder.properties, properties, 5);
+        coder.properties_size = 5;
+      }
+    } else {
+      packed = header;
+    }
+    EncodedSizes sizes;
+    sizes.crc = crc;
+    sizes.plain = header.size();
+    sizes.compressed = packed.size();
+    if (s_.header_mode & kChainAes) {
+      // Never the IV (nor, with a salt, the key) of a data folder.
+      const uint8_t* key = nullptr;
+      coder.cycles_power = s_.cycles;
+      coder.salt_size = s_.salt;
+      coder.iv_size = s_.iv;
+      if (StatusCode code = frame::RandomBytes(coder.iv, s_.iv)) return code;
+      if (StatusCode code = frame::RandomBytes(coder.salt, s_.salt)) return code;
+      if (StatusCode code = keys_.Get(wide_, frame_.progress(), coder, false, key)) return code;
+      packed.resize((packed.size() + 15) / 16 * 16, 0);
+      StreamCipher cipher;
+      if (!cipher.Begin(key, coder, true) || !cipher.Run(packed.data(), packed.size()))
+        return ConditionCode(Cls::NoMemory, 0, 0x0d);
+    }
+    sizes.packed = packed.size();
+    if (!file.Write(packed.data(), packed.size())) return WriteFailed(Site(0x03, 0x08));
+    Bytes encoded;
+    WriteEncodedHeader(encoded, packed_, sizes, coder);
+    if (!file.Write(encoded.data(), encoded.size())) return WriteFailed(Site(0x04, 0x09));
+    next_offset = packed_ + packed.size();
+    next_size = encoded.size();
+    next_crc = ~crypto::Crc32Update(0xFFFFFFFFu, encoded.data(), encoded.size());
+  }
+  uint8_t start[kSignatureHeaderSize];
+  WriteSignatureHeader(start, next_offset, next_size, next_crc);
+  if (!file.Seek(0, platform::SeekFrom::Begin)) return SystemCode(SysCall::SetFilePointer, 0, 0x00);
+  if (!file.Write(start, sizeof start)) return WriteFailed(Site(0x05, 0x0a));
+  return archive_.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, 0x00);
+}
+
+// The names a wildcard path matches, folders walked below; the archive itself left out.
+StatusCode Walk(const char16_t* base, const char16_t* pattern, const char16_t* archive, Packer& packer) {
+  std::u16string search = Join(base, pattern);
+  while (!search.empty() && search.back() == u'/') search.pop_back();
+  frame::FolderWalk walk(base, u'/');
+  walk.LeaveOut(archive);
+  platform::FileInfo base_info;
+  if (platform::GetFileInfo(base, base_info)) walk.Enter(base_info);
+  platform::DirSearch finder;
+  platform::FindData found;
+  if (!finder.First(search.c_str(), found)) {
+    if (finder.invalid_names() != 0 && !finder.unreadable())
+      return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+    return SystemCode(SysCall::FindFirstFile, 0, 0x01);
+  }
+  if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+  auto add = [&](const std::u16string& name, const platform::FindData& entry) -> StatusCode {
+    packer.Add(name, entry);
+    return kOk;
+  };
+  do {
+    if (walk.IsLeftOut(found)) continue;
+    std::u16string name = found.name.c_str();
+    if (name.size() + 1 >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
+    packer.Add(name, found);
+    if (found.attributes & platform::kAttrDirectory)
+      if (StatusCode code = walk.Descend(name, found, add)) return code;
+  } while (finder.Next(found));
+  return kOk;
+}
+
+// The names of a list file, as they are now on disk; the archive itself left out.
+StatusCode ListNames(const char16_t* list, const char16_t* archive, WidePath& base, Packer& packer) {
+  uint32_t count = 0;
+  frame::NameBuffer names;
+  if (StatusCode code = frame::ReadListFile(list, base, count, names)) return code;
+  packer.SetBase(base.c_str());
+  platform::FileInfo archive_info;
+  const bool archive_exists = platform::GetFileInfo(archive, archive_info);
+  const char16_t* name = names.data();
+  for (uint32_t i = 0; i < count; ++i, name += platform::Utf16Length(name) + 1) {
+    std::u16string full = Join(base.c_str(), name);
+    if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x01);
+    platform::FileInfo info;
+    if (!platform::GetFileInfo(full.c_str(), info)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+    if (archive_exists && platform::IsSameFile(info, archive_info)) continue;
+    packer.Add(name, info);
+  }
+  return kOk;
+}
+
+StatusCode PackTree(void* parent, const char* archive, const char* source, const char* password,
+                    const uint32_t* options, Kind kind) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    Settings s;
+    if (StatusCode code = ReadOptions(options, kind, s)) return code;
+    WidePath archive_path, source_path, base, pattern;
+    if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
+    if (StatusCode code = frame::ToWidePath(source, source_path)) return code;
+    if (s.list_file && platform::SameFile(source_path.c_str(), archive_path.c_str()))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
+    if (!s.list_file)
+      if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, pattern)) return code;
+    Packer packer(frame, s, kind);
+    if (StatusCode code =
+            packer.Start(password, archive_path.c_str(), s.list_file ? nullptr : base.c_str(), nullptr))
+      return code;
+    packer.SetBase(base.c_str());
+    if (s.list_file) {
+      if (StatusCode code = ListNames(source_path.c_str(), archive_path.c_str(), base, packer)) return code;
+    } else if (StatusCode code = Walk(base.c_str(), pattern.c_str(), archive_path.c_str(), packer)) {
+      return code;
+    }
+    if (packer.empty()) return ConditionCode(Cls::NothingToDo, 0, 0x02);
+    if (kind == Kind::kSolid) packer.OrderFiles();
+    if (StatusCode code = packer.Create(archive_path.c_str())) return code;
+    if (StatusCode code = packer.PackEntries()) return code;
+    return packer.Finish();
+  });
+}
+
+}  // namespace
+
+StatusCode svz_pack1(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options) {
+  if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
+  return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    Settings s;
+    if (StatusCode code = ReadOptions(options, Kind::kSingle, s)) return code;
+    WidePath archive_path, source_path, base, name;
+    if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
+    if (StatusCode code = frame::ToWidePath(source, source_path)) return code;
+    if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, name)) return code;
+    Packer packer(frame, s, Kind::kSingle);
+    if (StatusCode code = packer.Start(password, archive_path.c_str(), base.c_str(), name.c_str()))
+      return code;
+    std::u16string full = Join(base.c_str(), name.c_str());
+    if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
+    platform::FileInfo info;
+    if (!platform::GetFileInfo(full.c_str(), info)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+    if (info.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
+    // The archive replaces its file only at the end; packing that file into it would lose it.
+    if (platform::SameFile(full.c_str(), archive_path.c_str()))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
+    packer.SetBase(base.c_str());
+    packer.Add(name.c_str(), info);
+    if (StatusCode code = packer.Create(archive_path.c_str())) return code;
+    if (StatusCode code = packer.PackEntries()) return code;
+    return packer.Finish();
+  });
+}
+
+StatusCode svz_pack2(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options) {
+  return PackTree(parent, archive, source, password, options, Kind::kFolders);
+}
+
+StatusCode svz_pack3(void* parent, const char* archive, const char* source, const char* password,
+                     const uint32_t* options) {
+  return PackTree(parent, archive, source, password, options, Kind::kSolid);
+}
+
+}  // namespace tx::svz
