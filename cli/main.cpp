@@ -37,6 +37,8 @@ constexpr const char* kHelp =
     "                        PEA archives (tessarex pea for details)\n"
     "  zip pack|pack1|unpack|unpack1|list ...\n"
     "                        ZIP archives (tessarex zip for details)\n"
+    "  7z pack|pack-solid|pack1|unpack|unpack-nonsolid|unpack1|list ...\n"
+    "                        7z archives (tessarex 7z for details)\n"
     "\n"
     "Options (before the command):\n"
     "  --progress            show the progress window on the terminal (p pauses and\n"
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
   if (command == "status") return StatusCommand(argc - i - 1, argv + i + 1);
   if (command == "pea") return PeaCommand(options, argc - i - 1, argv + i + 1);
   if (command == "zip") return ZipCommand(options, argc - i - 1, argv + i + 1);
+  if (command == "7z") return SvzCommand(options, argc - i - 1, argv + i + 1);
   if (command == "help") {
     std::fputs(kHelp, stdout);
     return 0;

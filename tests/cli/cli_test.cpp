@@ -1,7 +1,6 @@
 // The tessarex command and the shared library as users and peers see them.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <set>
@@ -32,8 +31,10 @@ std::string Ours(const std::string& algo, const std::string& path) {
 std::string Peer(const std::string& algo, const std::string& path) {
   const std::string q = "'" + path + "'";
   if (algo == "crc32")
-    return FirstField(Shell("/usr/bin/python3 -c \"import sys,zlib\nc=0\nf=open(sys.argv[1],'rb')\n"
-                          "while b:=f.read(1<<20): c=zlib.crc32(b,c)\nprint('%08x'%c)\" " + q));
+    return FirstField(
+        Shell("/usr/bin/python3 -c \"import sys,zlib\nc=0\nf=open(sys.argv[1],'rb')\n"
+              "while b:=f.read(1<<20): c=zlib.crc32(b,c)\nprint('%08x'%c)\" " +
+              q));
   if (algo == "ripemd160" || algo == "whirlpool") {
     std::string out = Shell("openssl dgst -provider default -provider legacy -" + algo + " -r " + q);
     return FirstField(out);
@@ -68,15 +69,16 @@ TEST(Cli, FailuresPrintTheDecodedStatusAndExitNonZero) {
   WriteFile(dir / "ok", "abc");
   int status;
   std::string out = Shell(kCli + " digest sha256 '" + dir.path().string() + "' '" + (dir / "ok") + "' '" +
-                            (dir / "missing") + "' '' 2>&1",
-                        &status);
+                              (dir / "missing") + "' '' 2>&1",
+                          &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("0x01024601 system call failed: opening or creating a file"), std::string::npos) << out;
   EXPECT_NE(out.find("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  " + (dir / "ok")),
             std::string::npos)
       << "the other files are still digested";
   EXPECT_NE(out.find((dir / "missing") + ": 0x01024601"), std::string::npos) << out;
-  EXPECT_NE(out.find(": 0x00013202 BadArgument; place 0x32 (argument conversion); occurrence 2"), std::string::npos)
+  EXPECT_NE(out.find(": 0x00013202 BadArgument; place 0x32 (argument conversion); occurrence 2"),
+            std::string::npos)
       << out;
 
   Shell(kCli + " digest sha999 x 2>/dev/null", &status);
@@ -94,11 +96,13 @@ TEST(Cli, StatusDecodesAnyCode) {
   int status;
   EXPECT_EQ(Shell(kCli + " status 0x00904602", &status),
             "0x00904602 Cancelled; place 0x46 (file_sha256); occurrence 2\n");
-  EXPECT_EQ(Shell("LC_ALL=C " + kCli + " status 00314401"),
-            "0x00314401 CoderFailed; place 0x44 (file_ripemd160); occurrence 1: Compression or decompression is "
-            "failed. This archive may be corrupted, or entered password might be wrong.\n");
-  EXPECT_EQ(Shell("LANG=ja_JP.UTF-8 LC_ALL= " + kCli + " status 0x00440000"),
-            "0x00440000 UnknownCipher; place 0x00 (export body); occurrence 0: 未対応の暗号アルゴリズムです。\n");
+  EXPECT_EQ(
+      Shell("LC_ALL=C " + kCli + " status 00314401"),
+      "0x00314401 CoderFailed; place 0x44 (file_ripemd160); occurrence 1: Compression or decompression is "
+      "failed. This archive may be corrupted, or entered password might be wrong.\n");
+  EXPECT_EQ(
+      Shell("LANG=ja_JP.UTF-8 LC_ALL= " + kCli + " status 0x00440000"),
+      "0x00440000 UnknownCipher; place 0x00 (export body); occurrence 0: 未対応の暗号アルゴリズムです。\n");
   EXPECT_EQ(Shell(kCli + " status 0x01203201"),
             "0x01203201 system call failed: converting text to UTF-16 (not valid UTF-8, or too long); "
             "place 0x32 (argument conversion); occurrence 1\n");
@@ -114,7 +118,8 @@ TEST(Cli, ProgressWithoutATerminalIsACancel) {
   WriteFile(dir / "f", "abc");
   int status;
   // setsid leaves the command without a controlling terminal.
-  std::string out = Shell("setsid " + kCli + " --progress digest md5 '" + (dir / "f") + "' 2>&1 < /dev/null", &status);
+  std::string out =
+      Shell("setsid " + kCli + " --progress digest md5 '" + (dir / "f") + "' 2>&1 < /dev/null", &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("0x00904301 Cancelled"), std::string::npos) << out;
 }
@@ -131,15 +136,16 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
   std::set<std::string> extensions;
   for (auto it = exported.begin(); it != exported.end();)
     it = it->rfind("tessarex_", 0) == 0 ? (extensions.insert(*it), exported.erase(it)) : std::next(it);
-  EXPECT_EQ(exported, (std::set<std::string>{"file_crc32", "file_crc64", "file_md5", "file_ripemd160", "file_sha1",
-                                             "file_sha256", "file_sha512", "file_whirlpool", "pea_pack1", "pea_pack2",
-                                             "pea_unpack1", "pea_unpack2", "pea_list", "pea_split", "pea_join",
-                                             "zip_pack1", "zip_pack2", "zip_unpack1", "zip_unpack2", "zip_list",
-                                             "zip_add", "zip_delete", "svz_pack1", "svz_pack2", "svz_pack3",
-                                             "svz_unpack1", "svz_unpack2", "svz_unpack3", "svz_list"}));
+  EXPECT_EQ(exported, (std::set<std::string>{
+                          "file_crc32",  "file_crc64",  "file_md5",       "file_ripemd160", "file_sha1",
+                          "file_sha256", "file_sha512", "file_whirlpool", "pea_pack1",      "pea_pack2",
+                          "pea_unpack1", "pea_unpack2", "pea_list",       "pea_split",      "pea_join",
+                          "zip_pack1",   "zip_pack2",   "zip_unpack1",    "zip_unpack2",    "zip_list",
+                          "zip_add",     "zip_delete",  "svz_pack1",      "svz_pack2",      "svz_pack3",
+                          "svz_unpack1", "svz_unpack2", "svz_unpack3",    "svz_list"}));
   // The Linux extensions, each named in the public header.
   EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text",
-                                                "tessarex_remove_temporaries"}));
+                                               "tessarex_remove_temporaries"}));
   std::string header = tx::test::ReadFile(TX_INCLUDE_DIR "/tessarex.h");
   for (const std::string& name : extensions) EXPECT_NE(header.find(name + "("), std::string::npos) << name;
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),
@@ -151,9 +157,11 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
 TEST(Cli, FailuresNameThePathAndTheReason) {
   TempDir dir;
   int status;
-  std::string text = Shell("cd " + dir.path().string() + " && " + kCli + " zip pack q.zip nothere 2>&1", &status);
+  std::string text =
+      Shell("cd " + dir.path().string() + " && " + kCli + " zip pack q.zip nothere 2>&1", &status);
   EXPECT_EQ(status, 1);
-  EXPECT_NE(text.find(dir.path().string() + "/nothere: No such file or directory"), std::string::npos) << text;
+  EXPECT_NE(text.find(dir.path().string() + "/nothere: No such file or directory"), std::string::npos)
+      << text;
   EXPECT_EQ(text.find("FindFirstFile"), std::string::npos) << text;
   char small[8];
   EXPECT_EQ(tessarex_status_text(0x00904602, TESSAREX_LANGUAGE_ENGLISH, small, sizeof small), 0x00280000u);
@@ -247,12 +255,14 @@ TEST(Cli, ArchiveCommandsRoundTrip) {
   EXPECT_FALSE(std::filesystem::exists(dir / "a.000001.pea"));
   std::filesystem::create_directories(dir / "out");
   std::filesystem::create_directories(dir / "zout");
-  run("pea unpack " + d + "a.pea' --to " + d + "out' --password pw --key-file " + d + "src/b.bin' --filter '*.txt'");
+  run("pea unpack " + d + "a.pea' --to " + d + "out' --password pw --key-file " + d +
+      "src/b.bin' --filter '*.txt'");
   ASSERT_EQ(status, 0);
   EXPECT_TRUE(std::filesystem::exists(dir / "out/src/sub/a.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir / "out/src/b.bin"));
 
-  run("zip pack " + d + "a.zip' " + d + "src/*' --method bzip2 --level 9 --encryption ae1 --key-length 192 "
+  run("zip pack " + d + "a.zip' " + d +
+      "src/*' --method bzip2 --level 9 --encryption ae1 --key-length 192 "
       "--password pw --ntfs-times --utf8-names");
   ASSERT_EQ(status, 0);
   listing = run("zip list " + d + "a.zip'");
@@ -261,7 +271,26 @@ TEST(Cli, ArchiveCommandsRoundTrip) {
   ASSERT_EQ(status, 0);
   EXPECT_EQ(Shell("diff -r " + d + "src' " + d + "zout' && echo same"), "same\n");
 
+  run("7z pack-solid " + d + "a.7z' " + d +
+      "src' --password pw --level 9 --grouping none --cycles-power 8 "
+      "--salt-size 16 --creation-times");
+  ASSERT_EQ(status, 0);
+  listing = run("7z list " + d + "a.7z' --password pw");
+  EXPECT_NE(listing.find("Header  : Compress (LZMA) & Encrypt (8 16 16)"), std::string::npos) << listing;
+  run("7z unpack-nonsolid " + d + "a.7z' --to " + d + "sout' --password pw");
+  EXPECT_EQ(status, 1);  // two files in one block: for svz_unpack3
+  run("7z unpack " + d + "a.7z' --to " + d + "sout' --password pw");
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(Shell("diff -r " + d + "src' " + d + "sout/src' && echo same"), "same\n");
+  run("7z pack1 " + d + "b.7z' " + d + "src/b.bin' --method deflate --bcj always --plain-header");
+  ASSERT_EQ(status, 0);
+  run("7z unpack1 " + d + "b.7z' --to " + d + "one'");
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(Shell("cmp " + d + "src/b.bin' " + d + "one/b.bin' && echo same"), "same\n");
+
   run("zip pack " + d + "b.zip' x --level nine");
+  EXPECT_EQ(status, 2);
+  run("7z pack " + d + "c.7z' x --method ppmd");
   EXPECT_EQ(status, 2);
   run("pea pack " + d + "b.pea' x --stream-check rot13");
   EXPECT_EQ(status, 2);
@@ -289,10 +318,11 @@ TEST(SharedLibrary, PublicHeaderServesCPrograms) {
   WriteFile(dir / "digits", "123456789");
   std::string lib = std::filesystem::path(TX_SHARED_PATH).parent_path().string();
   int status;
-  std::string out = Shell("gcc " TX_SANITIZE_FLAGS " -std=c99 -Wall -Wextra -Werror -pedantic -I'" TX_INCLUDE_DIR "' '" + (dir / "use.c") +
-                              "' -o '" + (dir / "use") + "' -L'" + lib + "' -ltessarex -Wl,-rpath,'" + lib +
-                              "' 2>&1 && '" + (dir / "use") + "' '" + (dir / "digits") + "'",
-                          &status);
+  std::string out =
+      Shell("gcc " TX_SANITIZE_FLAGS " -std=c99 -Wall -Wextra -Werror -pedantic -I'" TX_INCLUDE_DIR "' '" +
+                (dir / "use.c") + "' -o '" + (dir / "use") + "' -L'" + lib + "' -ltessarex -Wl,-rpath,'" +
+                lib + "' 2>&1 && '" + (dir / "use") + "' '" + (dir / "digits") + "'",
+            &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "cbf43926\n");
 }

@@ -23,7 +23,7 @@ void ExpectOnlyInside(const fs::path& scratch) {
   for (const auto& e : fs::directory_iterator(scratch)) {
     std::string name = e.path().filename().string();
     EXPECT_TRUE(name.rfind("out", 0) == 0 || name.rfind("made", 0) == 0 || name.rfind("peer", 0) == 0 ||
-                name == "src")
+                name.rfind("own", 0) == 0 || name == "src")
         << name;
   }
 }
@@ -125,8 +125,9 @@ TEST_F(Hostile, EveryTruncationAndBitFlip) {
           {"b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
           {"e", ""},
           {"d/", ""}});
-  for (std::string switches : {"-m0=LZMA -ms=on -mhc=off", "-m0=Copy -mhe=on -pPW"}) {
-    const std::string archive = ReadFile(SevenZip(switches));
+  for (bool encrypted : {false, true}) {
+    const std::string archive =
+        ReadFile(encrypted ? OwnEncrypted("PW") : SevenZip("-m0=LZMA -ms=on -mhc=off"));
     std::string path = Save(archive);
     std::string out = Out(), text;
     auto run = [&](const std::string& bytes) {
