@@ -19,6 +19,19 @@ bool FolderWalk::IsLeftOut(const platform::FileInfo& found) const {
   return leave_out_ && platform::IsSameFile(found, left_out_);
 }
 
+StatusCode FolderWalk::Start(const char16_t* pattern, const char16_t* archive, platform::DirSearch& finder,
+                             platform::FindData& found, StatusCode not_found) {
+  std::u16string search = base_ + pattern;
+  while (!search.empty() && search.back() == u'/') search.pop_back();
+  LeaveOut(archive);
+  platform::FileInfo base_info;
+  if (platform::GetFileInfo(base_.c_str(), base_info)) Enter(base_info);
+  const StatusCode bad_name = SystemCode(platform::SysCall::MultiByteToWide, kPlaceFolderWalk, 0x01);
+  if (!finder.First(search.c_str(), found))
+    return finder.invalid_names() != 0 && !finder.unreadable() ? bad_name : not_found;
+  return finder.invalid_names() != 0 ? bad_name : kOk;
+}
+
 bool FolderWalk::Enter(const platform::FileInfo& folder) {
   return entered_.insert({folder.device, folder.inode}).second;
 }

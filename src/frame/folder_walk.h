@@ -30,6 +30,12 @@ class FolderWalk {
   // walk meets it.
   void LeaveOut(const char16_t* path);
   bool IsLeftOut(const platform::FileInfo& found) const;
+  // Starts a packer's search of the base for `pattern` (a final separator searches the
+  // folder itself), with the base counted as entered and `archive` left out: the first
+  // match is in `found`, and `finder` gives the others. No match: `not_found`; a name on
+  // disk that is not valid UTF-8 0x01203901.
+  StatusCode Start(const char16_t* pattern, const char16_t* archive, platform::DirSearch& finder,
+                   platform::FindData& found, StatusCode not_found);
   // Counts `folder` as entered (the base, or a folder matched at the top); false when it
   // was entered before.
   bool Enter(const platform::FileInfo& folder);

@@ -431,20 +431,12 @@ StatusCode Packer::Finish() {
 
 // The names a wildcard path matches, folders walked below; the archive itself left out.
 StatusCode Walk(const char16_t* base, const char16_t* pattern, const char16_t* archive, Packer& packer) {
-  std::u16string search = Join(base, pattern);
-  while (!search.empty() && search.back() == u'/') search.pop_back();
   frame::FolderWalk walk(base, u'/');
-  walk.LeaveOut(archive);
-  platform::FileInfo base_info;
-  if (platform::GetFileInfo(base, base_info)) walk.Enter(base_info);
   platform::DirSearch finder;
   platform::FindData found;
-  if (!finder.First(search.c_str(), found)) {
-    if (finder.invalid_names() != 0 && !finder.unreadable())
-      return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
-    return SystemCode(SysCall::FindFirstFile, 0, 0x01);
-  }
-  if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+  if (StatusCode code =
+          walk.Start(pattern, archive, finder, found, SystemCode(SysCall::FindFirstFile, 0, 0x01)))
+    return code;
   auto add = [&](const std::u16string& name, const platform::FindData& entry) -> StatusCode {
     packer.Add(name, entry);
     return kOk;

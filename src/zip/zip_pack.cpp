@@ -158,8 +158,7 @@ StatusCode RewriteHeader(MemberWriter& w, uint32_t masking, ZipEntryInfo& e, uin
 // The frame both exports share up to the work: options, paths converted by the caller,
 // the progress window, the password, the generator seeded.
 StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* password_argument,
-                    const char16_t* archive, const char16_t* base, const char16_t* name,
-                    Password& password) {
+                    const char16_t* archive, const char16_t* base, const char16_t* name, Password& password) {
   if (frame.progress() && ui::ProgressOpen(1, 1, kTextPacking, archive, base, name) != 0)
     return ConditionCode(Cls::Cancelled, kBody, 0x01);
   bool ask = s.encryption != kNoEncryption && (frame.flags() & frame::CallFrame::kFlagAskPassword);
@@ -172,21 +171,12 @@ StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* 
 // archive itself is left out.
 StatusCode CollectNames(const char16_t* base, const char16_t* pattern, const char16_t* archive,
                         frame::NameBuffer& names, uint32_t& count) {
-  // A folder given with a final separator is searched as the folder itself.
-  std::u16string search = std::u16string(base) + pattern;
-  while (!search.empty() && search.back() == u'/') search.pop_back();
   frame::FolderWalk walk(base, u'/');
-  walk.LeaveOut(archive);
-  platform::FileInfo base_info;
-  if (platform::GetFileInfo(base, base_info)) walk.Enter(base_info);
   platform::DirSearch finder;
   platform::FindData found;
-  if (!finder.First(search.c_str(), found)) {
-    if (finder.invalid_names() != 0 && !finder.unreadable())
-      return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
-    return SystemCode(SysCall::FindFirstFile, kBody, 0x00);
-  }
-  if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+  if (StatusCode code =
+          walk.Start(pattern, archive, finder, found, SystemCode(SysCall::FindFirstFile, kBody, 0x00)))
+    return code;
   auto add = [&](const std::u16string& name, const platform::FindData&) -> StatusCode {
     if (!names.Append(name.c_str(), name.size())) return ConditionCode(Cls::NothingToDo, kBody, 0x01);
     ++count;
@@ -230,7 +220,8 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
     if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
     if (found.attributes & platform::kAttrDirectory) return ConditionCode(Cls::NoDirectory, 0, 0x00);
     // The archive replaces its file only at the end; packing that file into it would lose it.
-    if (platform::SameFile(full.c_str(), archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
+    if (platform::SameFile(full.c_str(), archive_path.c_str()))
+      return SystemCode(SysCall::CreateFile, 0, 0x00);
     entry.name = name;
     SetUpEntry(s, found, entry);
     state.cd_flags = s.cd_flags;
