@@ -55,6 +55,48 @@ TEST_P(SvzPeers, TestedAndExtractedBy7zz) {
     EXPECT_EQ(ReadFile(work / "x/prog.exe"), ReadFile(*root / "src/prog.exe"));
   else
     EXPECT_EQ(Tree(work.path() / "x"), Tree(root->path() / "src"));
+  // And by our own readers: the listing, and the extraction of every shape.
+  std::vector<char> text(1 << 16);
+  uint32_t list_flags = 0;
+  ASSERT_EQ(svz_list(nullptr, archive.c_str(), password, text.data(), 1 << 16, &list_flags), 0u);
+  EXPECT_NE(std::string(text.data()).find(c.which == kPack1 ? "prog.exe" : "sub/deeper/empty"),
+            std::string::npos);
+  uint32_t unpack[2] = {0, 0};
+  fs::create_directories(work / "ours");
+  ASSERT_EQ(svz_unpack3(nullptr, archive.c_str(), (work / "ours").c_str(), nullptr, password, unpack), 0u);
+  EXPECT_EQ(Tree(work.path() / "ours"), Tree(work.path() / "x"));
+  if (c.which == kPack1) {
+    fs::create_directories(work / "one");
+    ASSERT_EQ(svz_unpack1(nullptr, archive.c_str(), (work / "one").c_str(), password, unpack), 0u);
+    EXPECT_EQ(ReadFile(work / "one/prog.exe"), ReadFile(*root / "src/prog.exe"));
+  }
+}
+
+// A list file names what goes in, from its own base folder; creation times are stored
+// for every entry (7-Zip shows them) when asked for.
+TEST_F(SvzPeers, ListFileAndCreationTimes) {
+  TempDir work;
+  std::string list = work / "names.txt";
+  WriteFile(list, root->path().string() + "/src\r\na.txt\r\nsub/c.bin\r\nsub\r\n");
+  for (uint32_t solid : {0u, 1u}) {
+    std::string archive = work / ("list" + std::to_string(solid) + ".7z");
+    Options o;
+    o.creation_times = true;
+    Words w = o.words();
+    w[12] = 1;
+    uint32_t code = solid ? svz_pack3(nullptr, archive.c_str(), list.c_str(), nullptr, w.data())
+                          : svz_pack2(nullptr, archive.c_str(), list.c_str(), nullptr, w.data());
+    ASSERT_EQ(code, 0u);
+    std::string out;
+    ASSERT_EQ(Peer("7zz l -slt " + Quote(archive), &out), 0) << out;
+    EXPECT_NE(out.find("Path = sub/c.bin"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Path = b.txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("Created = "), std::string::npos) << out;
+    ASSERT_EQ(Peer("7zz x -bd -o" + Quote(work / ("x" + std::to_string(solid))) + " " + Quote(archive), &out),
+              0);
+    EXPECT_EQ(ReadFile(work / ("x" + std::to_string(solid)) + "/sub/c.bin"),
+              ReadFile(*root / "src/sub/c.bin"));
+  }
 }
 
 std::vector<Case> Cases() {

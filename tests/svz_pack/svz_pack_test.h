@@ -22,11 +22,13 @@ struct Options {
   bool encrypt = false;
   uint32_t cycles = 6, salt = 0, iv = 16;
   uint32_t grouping = 0, block_files = 0, block_bytes = 0;
+  bool creation_times = false;
   Words words() const {
     Words w{};
     w[2] = method, w[3] = level, w[4] = bcj, w[6] = header, w[7] = header_method;
     w[8] = encrypt, w[9] = cycles, w[10] = salt, w[11] = iv;
     w[13] = grouping, w[14] = block_files, w[15] = block_bytes;
+    w[5] = creation_times;
     return w;
   }
 };
