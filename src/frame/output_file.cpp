@@ -27,14 +27,22 @@ bool OutputFile::Create(const platform::Directory& folder, const char16_t* name)
 
 bool OutputFile::Commit() { return replacement_.Commit(durable_); }
 
-bool OutputFile::Commit(uint32_t attributes) {
-  // Set through the open file: the same outcome as after closing, without a lookup by path.
-  if (replacement_.IsOpen()) replacement_.file().SetAttributes(attributes);
+void OutputFile::SetPermissions(uint32_t attributes, uint32_t unix_mode) {
+  if (!replacement_.IsOpen()) return;
+  uint32_t permissions;
+  if (PermissionsFor(unix_mode, permissions))
+    replacement_.file().SetPermissions(permissions);
+  else
+    replacement_.file().SetAttributes(attributes);
+}
+
+bool OutputFile::Commit(uint32_t attributes, uint32_t unix_mode) {
+  SetPermissions(attributes, unix_mode);
   return Commit();
 }
 
-bool OutputFile::Detach(uint32_t attributes, platform::PendingName& pending) {
-  if (replacement_.IsOpen()) replacement_.file().SetAttributes(attributes);
+bool OutputFile::Detach(uint32_t attributes, platform::PendingName& pending, uint32_t unix_mode) {
+  SetPermissions(attributes, unix_mode);
   return replacement_.Detach(pending);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "frame/unix_mode.h"
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/replacement.h"
@@ -29,16 +30,20 @@ class OutputFile {
   // Closes the file and gives it its name. False: SysCall::CloseHandle (nothing is kept
   // then, and an old file of that name stays).
   bool Commit();
-  // The same, after giving the file its Windows attributes (whose failure, having no call
-  // of its own to report, is ignored).
-  bool Commit(uint32_t attributes);
+  // The same, after giving the file its Windows attributes, or the permissions its stored
+  // Unix mode asks for when it has one (see unix_mode.h). Their failure, having no call of
+  // its own to report, is ignored.
+  bool Commit(uint32_t attributes, uint32_t unix_mode = kNoUnixMode);
   // Closes the file with its attributes but leaves it under its temporary name, for a
   // caller that names it only once more of the work has succeeded.
-  bool Detach(uint32_t attributes, platform::PendingName& pending);
+  bool Detach(uint32_t attributes, platform::PendingName& pending, uint32_t unix_mode = kNoUnixMode);
   // Closes and removes the file, if one was created and not committed.
   void Discard() { replacement_.Discard(); }
 
  private:
+  // Set through the open file: the same outcome as after closing, without a lookup by path.
+  void SetPermissions(uint32_t attributes, uint32_t unix_mode);
+
   platform::Replacement replacement_;
   bool durable_ = false;
 };

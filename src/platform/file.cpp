@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace tx::platform {
@@ -239,6 +240,20 @@ bool File::SetAttributes(uint32_t attributes) {
   mode_t mode = st.st_mode & 07777;
   mode_t wanted = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
   return wanted == mode || ::fchmod(fd_, wanted) == 0;
+}
+
+bool File::SetPermissions(uint32_t permissions) {
+  if (fd_ < 0) return false;
+  uint32_t mask;
+  if (!detail::ReadUmask(mask)) {
+    // Without /proc the umask is known only through the bits the file was created with
+    // (0666 less it): grant execute only where read was granted.
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    const uint32_t created = st.st_mode & 0666;
+    mask = ~(created | ((created & 0444) >> 2)) & 0777;
+  }
+  return ::fchmod(fd_, static_cast<mode_t>(permissions & 0777 & ~mask)) == 0;
 }
 
 bool File::Close() {

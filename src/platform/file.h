@@ -72,6 +72,9 @@ class File {
   // Gives this file the permission bits of `other` (a replacement keeps who may read the
   // file it replaces). False when they cannot be read or set.
   bool SetModeFrom(const File& other);
+  // Gives the open file the rwx bits of `permissions` less the process umask; setuid,
+  // setgid and sticky are never set. False when the permissions cannot be changed.
+  bool SetPermissions(uint32_t permissions);
   // CloseHandle. Closing a closed file succeeds.
   bool Close();
 

@@ -135,9 +135,13 @@ bool MoveAcross(const std::string& from, const std::string& to) {
   return true;
 }
 
+}  // namespace
+
+namespace detail {
+
 // The process umask, read without changing it (umask(2) can only be read by setting it,
 // which would race with other threads creating files).
-bool ReadUmask(mode_t& mask) {
+bool ReadUmask(uint32_t& mask) {
   Fd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;
   char text[4096];
@@ -149,13 +153,9 @@ bool ReadUmask(mode_t& mask) {
   char* end;
   unsigned long value = std::strtoul(line + 7, &end, 8);
   if (end == line + 7) return false;
-  mask = static_cast<mode_t>(value & 0777);
+  mask = static_cast<uint32_t>(value & 0777);
   return true;
 }
-
-}  // namespace
-
-namespace detail {
 
 bool FileInfoAt(int directory_fd, const char* name, FileInfo& info) {
   struct statx sx;
@@ -272,8 +272,8 @@ bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& o
   RemoveOnExit remove(name);
   // mkstemp makes the file private; it often becomes an archive, so give it the
   // permissions any new file would get.
-  mode_t mask;
-  if (ReadUmask(mask)) ::fchmod(fd.get(), 0666 & ~mask);
+  uint32_t mask;
+  if (detail::ReadUmask(mask)) ::fchmod(fd.get(), static_cast<mode_t>(0666 & ~mask));
   if (!fd.Close() || !Utf8ToUtf16(name.c_str(), out.units, kWidePathUnits)) {
     out.units[0] = 0;
     return false;

@@ -57,6 +57,8 @@ namespace detail {
 // The stat behind GetFileInfo, for `name` (UTF-8) relative to an open directory
 // descriptor; DirSearch reports its entries through it.
 bool FileInfoAt(int directory_fd, const char* name, FileInfo& info);
+// The process umask (its rwx bits), read without changing it. False when unreadable.
+bool ReadUmask(uint32_t& mask);
 }  // namespace detail
 
 }  // namespace tx::platform

@@ -9,6 +9,7 @@
 #include "frame/output_file.h"
 #include "frame/output_tree.h"
 #include "frame/paths.h"
+#include "frame/unix_mode.h"
 #include "platform/fs.h"
 #include "svz/svz_decode.h"
 #include "svz/svz_open.h"
@@ -96,6 +97,13 @@ bool ExistsAsFile(const char16_t* target) {
 
 uint32_t Attributes(const EntryInfo& e) {
   return e.attributes_defined ? e.attributes : platform::kAttrArchive;
+}
+
+// Bit 0x8000 of the attribute word: its high 16 bits hold the st_mode of a Unix writer.
+uint32_t UnixMode(const EntryInfo& e) {
+  constexpr uint32_t kUnixExtension = 0x8000;
+  if (!e.attributes_defined || !(e.attributes & kUnixExtension)) return frame::kNoUnixMode;
+  return frame::UnixModeOfHighBits(e.attributes);
 }
 
 // The entries of one call: which are wanted, and the files being written.
@@ -209,7 +217,7 @@ class Extraction : public StreamReceiver {
   StatusCode Close(frame::OutputFile& out, const EntryInfo& e) {
     if (e.mtime_defined && !out.file().SetWriteTime(e.mtime))
       return SystemCode(SysCall::SetFileTime, 0, 0x01);
-    if (!out.Commit(Attributes(e))) return SystemCode(SysCall::CloseHandle, 0, 0x01);
+    if (!out.Commit(Attributes(e), UnixMode(e))) return SystemCode(SysCall::CloseHandle, 0, 0x01);
     return kOk;
   }
 

@@ -51,6 +51,7 @@ struct ZipEntryInfo {
   uint32_t strong_flags = 0;       // masked with 0x4103; 1 for AE-1/AE-2
   uint32_t crc32 = 0;
   uint32_t attributes = 0;  // Windows attribute bits, the external attributes
+  uint32_t unix_mode = 0;   // read only: the st_mode of a Unix writer (host 3), else 0
   uint32_t ntfs_times = 0;  // nonzero: the NTFS time field is written or was found
   uint32_t utf8_name = 0;   // nonzero: UTF-8 name with flag bit 11
   uint64_t uncompressed_size = 0;

@@ -5,6 +5,7 @@
 #include "frame/bytes.h"
 #include "frame/names.h"
 #include "frame/times.h"
+#include "frame/unix_mode.h"
 #include "zip/zip_record_fields.h"
 #include "zip/zip_records.h"
 
@@ -249,6 +250,8 @@ StatusCode ReadCentralRecord(const uint8_t* record, size_t left, uint64_t& local
   entry.uncompressed_size = LoadU32(record + 24);
   entry.attributes = LoadU32(record + 38);
   const uint8_t host = record[5];
+  constexpr uint8_t kHostUnix = 3;
+  entry.unix_mode = host == kHostUnix ? frame::UnixModeOfHighBits(entry.attributes) : frame::kNoUnixMode;
   if (host != 0 && host != 10) entry.attributes = 0;  // not Windows attribute bits
 
   const size_t name_size = LoadU16(record + 28);

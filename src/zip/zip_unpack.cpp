@@ -247,7 +247,7 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   // in the archive alone.
   if (!out.file().SetWriteTime(entry.modification))
     return SystemCode(SysCall::SetFileTime, kPlace, entry.ntfs_times ? 0x01 : 0x02);
-  if (!out.Commit(entry.attributes)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
+  if (!out.Commit(entry.attributes, entry.unix_mode)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
   return kOk;
 }
 
