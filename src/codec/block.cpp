@@ -81,6 +81,7 @@ Outcome CompressBlock(Method method, const BlockSettings& settings, const uint8_
       if (outcome == Outcome::kOk) out_size = sink.used();
       return outcome;
     }
+    case Method::kLzma2: break;  // decoded only
   }
   return Outcome::kSetupFailed;
 }
@@ -121,7 +122,8 @@ Outcome DecompressBlock(Method method, const uint8_t* properties, size_t propert
     used += produced;
   }
   if (used != expected) return Outcome::kDamaged;
-  if (method == Method::kLzma && decoder.unused() != 0) return Outcome::kDamaged;
+  if ((method == Method::kLzma || method == Method::kLzma2) && decoder.unused() != 0)
+    return Outcome::kDamaged;
   return Outcome::kOk;
 }
 

@@ -1,6 +1,7 @@
 #include "codec/decoder.h"
 
 #include <bzlib.h>
+#include <lzma.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,12 +22,28 @@ constexpr size_t kFirstDictionary = size_t{1} << 16;
 // The SDK's own lower bound for a dictionary.
 constexpr uint64_t kLeastDictionary = 4096;
 
+lzma_vli FilterId(Filter filter) {
+  switch (filter) {
+    case Filter::kX86: return LZMA_FILTER_X86;
+    case Filter::kPowerPc: return LZMA_FILTER_POWERPC;
+    case Filter::kIa64: return LZMA_FILTER_IA64;
+    case Filter::kArm: return LZMA_FILTER_ARM;
+    case Filter::kArmThumb: return LZMA_FILTER_ARMTHUMB;
+    case Filter::kSparc: return LZMA_FILTER_SPARC;
+    case Filter::kArm64: return LZMA_FILTER_ARM64;
+    case Filter::kDelta: return LZMA_FILTER_DELTA;
+    case Filter::kNone: break;
+  }
+  return LZMA_VLI_UNKNOWN;
+}
+
 }  // namespace
 
 struct Decoder::State {
   z_stream zlib{};
   bz_stream bzip{};
   CLzmaDec lzma{};
+  lzma_stream xz = LZMA_STREAM_INIT;
   // LZMA: the dictionary buffer (malloc'd), what the current stream lets it grow to, and
   // the output promised and produced.
   uint8_t* dictionary = nullptr;
@@ -57,7 +74,8 @@ Decoder::Decoder() = default;
 
 Decoder::~Decoder() { End(); }
 
-Outcome Decoder::Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size) {
+Outcome Decoder::Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size,
+                      Filter filter, uint32_t delta_distance) {
   End();
   method_ = method;
   ended_ = false;
@@ -82,9 +100,13 @@ Outcome Decoder::Init(Method method, const uint8_t* properties, size_t propertie
       if (BZ2_bzDecompressInit(&s.bzip, 0, 0) != BZ_OK) return Outcome::kSetupFailed;
       break;
     case Method::kLzma:
-      if (Outcome outcome = InitLzma(properties, properties_size, size); outcome != Outcome::kOk)
-        return outcome;
+    case Method::kLzma2: {
+      Outcome outcome = method == Method::kLzma && filter == Filter::kNone
+                            ? InitLzma(properties, properties_size, size)
+                            : InitRaw(properties, properties_size, size, filter, delta_distance);
+      if (outcome != Outcome::kOk) return outcome;
       break;
+    }
     default: return Outcome::kSetupFailed;
   }
   active_ = true;
@@ -112,6 +134,67 @@ Outcome Decoder::InitLzma(const uint8_t* properties, size_t properties_size, uin
   return Outcome::kOk;
 }
 
+Outcome Decoder::InitRaw(const uint8_t* properties, size_t properties_size, uint64_t size, Filter filter,
+                         uint32_t delta_distance) {
+  State& s = *state_;
+  lzma_options_lzma lzma{};
+  lzma_options_delta delta{};
+  lzma_filter chain[3];
+  size_t n = 0;
+  if (filter != Filter::kNone) {
+    chain[n] = {FilterId(filter), nullptr};
+    if (filter == Filter::kDelta) {
+      if (delta_distance < LZMA_DELTA_DIST_MIN || delta_distance > LZMA_DELTA_DIST_MAX)
+        return Outcome::kSetupFailed;
+      delta.type = LZMA_DELTA_TYPE_BYTE;
+      delta.dist = delta_distance;
+      chain[n].options = &delta;
+    }
+    ++n;
+  }
+  uint64_t dictionary;
+  if (method_ == Method::kLzma2) {
+    if (properties == nullptr || properties_size != 1 || properties[0] > 40) return Outcome::kSetupFailed;
+    const uint8_t b = properties[0];
+    dictionary = b == 40 ? 0xFFFFFFFFu : uint64_t{2u | (b & 1u)} << (b / 2 + 11);
+    chain[n].id = LZMA_FILTER_LZMA2;
+  } else {
+    CLzmaProps props;
+    if (properties == nullptr || properties_size < LZMA_PROPS_SIZE ||
+        LzmaProps_Decode(&props, properties, LZMA_PROPS_SIZE) != SZ_OK)
+      return Outcome::kSetupFailed;
+    lzma.lc = props.lc;
+    lzma.lp = props.lp;
+    lzma.pb = props.pb;
+    dictionary = props.dicSize;
+    // The size is known, so the stream needs no end mark but may carry one.
+    chain[n].id = LZMA_FILTER_LZMA1EXT;
+    lzma.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    lzma.ext_size_low = static_cast<uint32_t>(size);
+    lzma.ext_size_high = static_cast<uint32_t>(size >> 32);
+  }
+  chain[n++].options = &lzma;
+  chain[n].id = LZMA_VLI_UNKNOWN;
+  // The stream's own demand decides, whatever its size: a hostile dictionary is refused
+  // before anything is allocated.
+  lzma.dict_size = static_cast<uint32_t>(std::max(dictionary, kLeastDictionary));
+  const uint64_t need = lzma_raw_decoder_memusage(chain);
+  if (need == UINT64_MAX) return Outcome::kSetupFailed;
+  if (need > kMaxLzmaMemory) return Outcome::kTooLarge;
+  // The output never reaches back further than its own start.
+  lzma.dict_size = static_cast<uint32_t>(std::max(std::min(dictionary, size), kLeastDictionary));
+  s.xz = LZMA_STREAM_INIT;
+  const lzma_ret rc = lzma_raw_decoder(&s.xz, chain);
+  if (rc != LZMA_OK) {
+    lzma_end(&s.xz);
+    return rc == LZMA_MEM_ERROR ? Outcome::kNoMemory : Outcome::kSetupFailed;
+  }
+  s.size = size;
+  s.produced = 0;
+  raw_ = true;
+  return Outcome::kOk;
+}
+
 void Decoder::Feed(const uint8_t* data, size_t size) {
   input_ = data;
   input_left_ = size;
@@ -128,6 +211,7 @@ Outcome Decoder::Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& 
     return Outcome::kOk;
   }
   if (!active_) return Outcome::kSetupFailed;
+  if (raw_) return NextRaw(out, room, size, finishing);
   return method_ == Method::kLzma ? NextLzma(out, room, size, finishing)
                                   : NextStream(out, room, size, finishing);
 }
@@ -217,9 +301,47 @@ Outcome Decoder::NextLzma(uint8_t* out, size_t room, size_t& size, bool finishin
   return Outcome::kOk;
 }
 
+Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing) {
+  State& s = *state_;
+  lzma_stream& x = s.xz;
+  while (!ended_) {
+    const uint64_t left = s.size - s.produced;
+    if (room == 0 && left > 0) return Outcome::kOk;
+    // Once all output is there, one spare byte shows a stream that goes on past it.
+    uint8_t spare;
+    const size_t space = left == 0 ? 1 : static_cast<size_t>(std::min<uint64_t>(room, left));
+    x.next_in = input_;
+    x.avail_in = input_left_;
+    x.next_out = left == 0 ? &spare : out;
+    x.avail_out = space;
+    const lzma_ret rc = lzma_code(&x, LZMA_RUN);
+    const size_t consumed = input_left_ - x.avail_in;
+    input_ += consumed;
+    input_left_ -= consumed;
+    const size_t made = space - x.avail_out;
+    if (left == 0 && made > 0) return Outcome::kDamaged;
+    if (rc != LZMA_OK && rc != LZMA_STREAM_END && rc != LZMA_BUF_ERROR) return Outcome::kDamaged;
+    size = made;
+    s.produced += made;
+    if (rc == LZMA_STREAM_END) {
+      if (s.produced != s.size) return Outcome::kDamaged;  // an end mark before the end
+      ended_ = true;
+    }
+    if (size > 0 || ended_) return Outcome::kOk;
+    if (input_left_ == 0) return finishing ? Outcome::kDamaged : Outcome::kOk;
+    if (consumed == 0) return Outcome::kDamaged;
+  }
+  return Outcome::kOk;
+}
+
 Outcome Decoder::End() {
   if (!active_) return Outcome::kOk;
   active_ = false;
+  if (raw_) {
+    raw_ = false;
+    lzma_end(&state_->xz);
+    return Outcome::kOk;
+  }
   if (method_ == Method::kDeflate && inflateEnd(&state_->zlib) != Z_OK) return Outcome::kEndFailed;
   if (method_ == Method::kBzip2 && BZ2_bzDecompressEnd(&state_->bzip) != BZ_OK) return Outcome::kEndFailed;
   return Outcome::kOk;

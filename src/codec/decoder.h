@@ -1,4 +1,4 @@
-// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA): the caller feeds input
+// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA, LZMA2 and filters): the caller feeds input
 // pieces and takes the output piece by piece.
 #pragma once
 
@@ -12,6 +12,9 @@ namespace tx::codec {
 
 // The largest LZMA dictionary a stream may ask for.
 inline constexpr uint64_t kMaxLzmaDictionary = uint64_t{1536} << 20;
+// What liblzma may ask for one LZMA2 or filtered stream: that dictionary and room for the
+// coder's tables.
+inline constexpr uint64_t kMaxLzmaMemory = kMaxLzmaDictionary + (uint64_t{64} << 20);
 
 // One decoder serves many streams, one after the other (Init ... End). The LZMA
 // dictionary follows the output the stream really yields, up to the smaller of the
@@ -27,7 +30,12 @@ class Decoder {
   // dictionary size) and `size` the exact output size; the stream has no end marker, but
   // one right at `size` is accepted. A dictionary above kMaxLzmaDictionary is kTooLarge,
   // bad properties kSetupFailed. The other methods ignore `properties` and `size`.
-  Outcome Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size);
+  // LZMA2: one property byte (the dictionary), `size` the exact output size; the stream
+  // must end with its end mark there. A `filter` (with LZMA or LZMA2) undoes that filter
+  // on the output; Delta takes `delta_distance` (1 to 256). LZMA2 and filtered streams go
+  // through liblzma, whose memory need above kMaxLzmaMemory is kTooLarge.
+  Outcome Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size,
+               Filter filter = Filter::kNone, uint32_t delta_distance = 0);
   // Takes the next input piece, which must stay valid until Next has used it up.
   void Feed(const uint8_t* data, size_t size);
   // The next output piece of at most `room` bytes in `out` (Copy: the fed bytes themselves,
@@ -47,6 +55,9 @@ class Decoder {
   struct State;
   Outcome InitLzma(const uint8_t* properties, size_t properties_size, uint64_t size);
   Outcome NextLzma(uint8_t* out, size_t room, size_t& size, bool finishing);
+  Outcome InitRaw(const uint8_t* properties, size_t properties_size, uint64_t size, Filter filter,
+                  uint32_t delta_distance);
+  Outcome NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome NextStream(uint8_t* out, size_t room, size_t& size, bool finishing);
 
   std::unique_ptr<State> state_;    // made by the first Init of a method other than Copy
@@ -54,6 +65,7 @@ class Decoder {
   size_t input_left_ = 0;
   Method method_ = Method::kCopy;
   bool active_ = false, ended_ = false;
+  bool raw_ = false;  // liblzma decodes this stream
 };
 
 }  // namespace tx::codec

@@ -5,7 +5,10 @@
 
 namespace tx::codec {
 
-enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3 };
+enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3, kLzma2 = 4 };
+
+// Filters in front of LZMA or LZMA2 (decoding only): the branch converters and Delta.
+enum class Filter : uint8_t { kNone, kX86, kPowerPc, kIa64, kArm, kArmThumb, kSparc, kArm64, kDelta };
 
 // Neutral outcomes; each format composes its own status codes from them.
 enum class Outcome : uint8_t {

@@ -117,6 +117,26 @@ StatusCode InitCode(codec::Outcome outcome, uint32_t method) {
   }
 }
 
+// The filter liblzma undoes in front of LZMA or LZMA2, by its 7z method id.
+codec::Filter LzmaFilter(uint32_t id) {
+  switch (id) {
+    case 0x04: return codec::Filter::kX86;
+    case 0x05:
+    case 0x03030205: return codec::Filter::kPowerPc;
+    case 0x06:
+    case 0x03030401: return codec::Filter::kIa64;
+    case 0x07:
+    case 0x03030501: return codec::Filter::kArm;
+    case 0x08:
+    case 0x03030701: return codec::Filter::kArmThumb;
+    case 0x09:
+    case 0x03030805: return codec::Filter::kSparc;
+    case 0x0A: return codec::Filter::kArm64;
+    case 0x03: return codec::Filter::kDelta;
+    default: return codec::Filter::kNone;
+  }
+}
+
 }  // namespace
 
 bool DecodeBuffers::Allocate() {
@@ -128,8 +148,15 @@ bool DecodeBuffers::Allocate() {
 
 StatusCode CheckDecodable(const FolderInfo& f) {
   const CoderRecord& c = f.coder;
-  if (!f.layout.linear || (c.chain_flags & (kChainBcj2 | kChainOther)) || c.method > kLzma)
+  if (!f.layout.linear || (c.chain_flags & kChainBcj2) || (c.method > kLzma && c.method != kLzma2))
     return ConditionCode(Cls::UnknownMethod, 0, 0x00);
+  if (c.chain_flags & kChainOther) {
+    // Other filters come from liblzma, which has them only in front of LZMA and LZMA2.
+    if (LzmaFilter(c.filter_id) == codec::Filter::kNone || (c.method != kLzma && c.method != kLzma2))
+      return ConditionCode(Cls::UnknownMethod, 0, 0x00);
+    if (LzmaFilter(c.filter_id) == codec::Filter::kDelta && (c.delta_distance == 0 || c.delta_distance > 256))
+      return ConditionCode(Cls::CoderInit, 0, Step(c.method, 5));
+  }
   return kOk;
 }
 
@@ -140,14 +167,17 @@ StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveI
   const CoderRecord& c = f.coder;
   const uint32_t method = c.method;
   const bool aes = c.chain_flags & kChainAes, bcj = c.chain_flags & kChainBcj;
-  if (bcj && f.decoded_size != f.size) return ConditionCode(cls::kHeader, 0, 0x08);
+  const codec::Filter lzma_filter =
+      c.chain_flags & kChainOther ? LzmaFilter(c.filter_id) : codec::Filter::kNone;
+  if ((bcj || lzma_filter != codec::Filter::kNone) && f.decoded_size != f.size)
+    return ConditionCode(cls::kHeader, 0, 0x08);
   if (aes && f.packed_size % 16 != 0) return ConditionCode(Cls::CipherData, 0, 0x00);
   if (!aes && f.coded_size != f.packed_size) return ConditionCode(cls::kHeader, 0, 0x08);
 
   codec::Decoder decoder;
-  if (StatusCode code = InitCode(
-          decoder.Init(static_cast<codec::Method>(method), c.properties, c.properties_size, f.decoded_size),
-          method)) {
+  if (StatusCode code = InitCode(decoder.Init(CodecMethod(method), c.properties, c.properties_size,
+                                              f.decoded_size, lzma_filter, c.delta_distance),
+                                 method)) {
     decoder.End();
     return code;
   }

@@ -26,8 +26,6 @@ StatusCode WriteCode(const EncodeSites& sites, uint32_t method) {
   return SystemCode(SysCall::WriteFile, sites.place, static_cast<uint8_t>(0x12 + 4 * method));
 }
 
-codec::Method CodecMethod(uint32_t method) { return static_cast<codec::Method>(method); }
-
 }  // namespace
 
 EncodeSites FolderSites() {

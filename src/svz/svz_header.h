@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/method.h"
 #include "frame/status.h"
 
 namespace tx::svz {
@@ -75,12 +76,19 @@ enum Method : uint32_t {
 };
 inline constexpr uint32_t kLastPackMethod = kLzma;
 
+// The codec's name of a method this library decodes (Copy for the others).
+inline codec::Method CodecMethod(uint32_t method) {
+  return method == kLzma2  ? codec::Method::kLzma2
+         : method <= kLzma ? static_cast<codec::Method>(method)
+                           : codec::Method::kCopy;
+}
+
 // Chain flags of a folder.
 inline constexpr uint32_t kChainCompress = 0x1;
 inline constexpr uint32_t kChainAes = 0x2;
 inline constexpr uint32_t kChainBcj = 0x4;
 inline constexpr uint32_t kChainBcj2 = 0x8;
-inline constexpr uint32_t kChainOther = 0x10;  // a filter that is not decoded here
+inline constexpr uint32_t kChainOther = 0x10;  // a filter other than BCJ, named by filter_id
 
 inline constexpr uint32_t kMaxCyclesPower = 62;      // what a writer may be asked for
 inline constexpr uint32_t kMaxReadCyclesPower = 30;  // what an archive may demand of a reader
@@ -97,7 +105,8 @@ struct CoderRecord {
   uint8_t salt[16] = {};
   uint32_t iv_size = 0;
   uint8_t iv[16] = {};
-  uint32_t filter_id = 0;  // with kChainOther: the unhandled filter, for its name
+  uint32_t filter_id = 0;       // with kChainOther: the filter's method id; else an unknown method's
+  uint32_t delta_distance = 0;  // a Delta filter's distance (0: its property is missing or malformed)
 };
 
 // Entry counts of a main header.

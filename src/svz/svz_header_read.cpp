@@ -225,13 +225,14 @@ StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout) 
     } else if (IsFilter(id)) {
       coder.chain_flags |= kChainOther;
       coder.filter_id = static_cast<uint32_t>(id);
+      if (id == kIdDelta) coder.delta_distance = coders[i].props_size == 1 ? coders[i].props[0] + 1u : 0u;
     } else {
       coder.chain_flags |= kChainCompress;
       coder.method = MethodOf(id);
       if (coder.method == kUnknownMethod) coder.filter_id = static_cast<uint32_t>(id);
-      if (coder.method == kLzma || coder.method == kPpmd) {
+      if (coder.method == kLzma || coder.method == kPpmd || coder.method == kLzma2) {
         if (coders[i].props_size > sizeof coder.properties)
-          return FolderCode(coder.method == kLzma ? 0x21 : 0x22);
+          return FolderCode(coder.method == kLzma ? 0x21 : coder.method == kPpmd ? 0x22 : 0x23);
         coder.properties_size = static_cast<uint32_t>(coders[i].props_size);
         if (coder.properties_size != 0) std::memcpy(coder.properties, coders[i].props, coder.properties_size);
       }

@@ -33,7 +33,7 @@ const char* MethodName(uint32_t method) {
   }
 }
 
-// Filters this library recognises but does not decode, by their method ids.
+// Filters other than BCJ, by their method ids.
 const char* FilterName(uint32_t id) {
   switch (id) {
     case 0x03: return "Delta";
@@ -54,13 +54,37 @@ const char* FilterName(uint32_t id) {
   }
 }
 
+// A dictionary as 7-Zip names it: the power of two, else the size in MiB or KiB.
+std::string Dictionary(uint64_t size) {
+  for (unsigned bits = 0; bits < 64; ++bits)
+    if (size == uint64_t{1} << bits) return frame::FormatText("%u", bits);
+  if (size % (1u << 20) == 0) return frame::FormatText("%" PRIu64 "m", size >> 20);
+  return frame::FormatText("%" PRIu64 "k", size >> 10);
+}
+
 std::string Method(const CoderRecord& c) {
   std::string text;
   if (c.chain_flags & kChainBcj) text += "BCJ";
   if (c.chain_flags & kChainBcj2) text += "BCJ2";
-  if (c.chain_flags & kChainOther) text += FilterName(c.filter_id);
-  text += MethodName(c.method);
-  text.resize(12, ' ');
+  if (c.chain_flags & kChainOther) {
+    text += FilterName(c.filter_id);
+    if (c.filter_id == 0x03 && c.delta_distance != 0) text += frame::FormatText(":%u", c.delta_distance);
+  }
+  if (c.method == kUnknownMethod && c.filter_id == 0x04F71101) {
+    text += " ZSTD";
+  } else {
+    text += MethodName(c.method);
+  }
+  if (c.method == kLzma2 && c.properties_size == 1 && c.properties[0] <= 40) {
+    const uint8_t b = c.properties[0];
+    text += ':';
+    text += Dictionary(b == 40 ? 0xFFFFFFFFu : uint64_t{2u | (b & 1u)} << (b / 2 + 11));
+  }
+  // Long chains widen the column rather than lose their names.
+  if (text.size() <= 12)
+    text.resize(12, ' ');
+  else
+    text += ' ';
   return text;
 }
 

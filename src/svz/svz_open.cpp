@@ -86,7 +86,8 @@ StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded
     return ConditionCode(Cls::ArchiveDamaged, 0, 0x02);
   const bool encrypted = coder.chain_flags & kChainAes;
   const bool compressed = coder.chain_flags & kChainCompress;
-  if (compressed && coder.method > kLzma) return ConditionCode(Cls::UnknownMethod, 0x12, 0x01);
+  if (compressed && coder.method > kLzma && coder.method != kLzma2)
+    return ConditionCode(Cls::UnknownMethod, 0x12, 0x01);
   if (!encrypted && !compressed && sizes.plain != sizes.packed) return HeaderCode(0x04);
   std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[sizes.packed ? sizes.packed : 1]);
   if (!packed) return ConditionCode(Cls::NoMemory, 0, 0x02);
@@ -108,8 +109,8 @@ StatusCode UnpackHeader(OpenedArchive& a, const uint8_t* encoded, size_t encoded
   }
   if (compressed) {
     codec::Outcome outcome =
-        codec::DecompressBlock(static_cast<codec::Method>(coder.method), coder.properties,
-                               coder.properties_size, packed.get(), length, sizes.plain, plain);
+        codec::DecompressBlock(CodecMethod(coder.method), coder.properties, coder.properties_size,
+                               packed.get(), length, sizes.plain, plain);
     if (StatusCode code = BlockCode(outcome, coder.method)) return code;
   } else {
     if (length < sizes.plain) return HeaderCode(0x04);

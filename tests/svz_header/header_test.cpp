@@ -117,11 +117,13 @@ TEST(SvzCoders, ChainsInOtherOrdersAndShapes) {
   EXPECT_TRUE(coder.chain_flags & kChainBcj2);
   EXPECT_EQ(layout.pack_streams, 4u);
 
-  // LZMA2 (id 21) is named, not decoded.
+  // LZMA2 (id 21) keeps its dictionary byte.
   Bytes lzma2 = {0x01, 0x21, 0x21, 0x01, 0x18};
   Cursor c3(lzma2.data(), lzma2.size());
   ASSERT_EQ(ParseCoders(c3, coder, layout), kOk);
   EXPECT_EQ(coder.method, kLzma2);
+  EXPECT_EQ(coder.properties_size, 1u);
+  EXPECT_EQ(coder.properties[0], 0x18);
 
   // Cycles power 63 and AES properties of the wrong length are refused.
   Bytes cycles63 = {0x01, 0x24, 0x06, 0xF1, 0x07, 0x01, 0x01, 0x3F};

@@ -91,9 +91,9 @@ TEST_F(Peers, WrongPasswordLeavesNoFileAndKeepsTheOldOne) {
   EXPECT_NE(List(hidden, text, "wrong"), 0u);
 }
 
-TEST_F(Peers, DefaultArchivesAreRefusedPerEntryAndListed) {
+TEST_F(Peers, PpmdArchivesAreRefusedPerEntryAndListed) {
   Source({{"a.txt", "some text"}, {"b.txt", "more text"}, {"e", ""}});
-  std::string archive = SevenZip("");  // LZMA2
+  std::string archive = SevenZip("-m0=PPMd");
   std::string out = Out();
   EXPECT_EQ(Unpack(3, archive, out), 0x00330000u);
   EXPECT_FALSE(fs::exists(out + "/a.txt"));
@@ -101,7 +101,7 @@ TEST_F(Peers, DefaultArchivesAreRefusedPerEntryAndListed) {
   for (const auto& e : fs::directory_iterator(out)) EXPECT_EQ(e.path().filename(), "e");
   std::string text;
   EXPECT_EQ(List(archive, text), 0u);
-  EXPECT_NE(text.find(" LZMA2      "), std::string::npos) << text;
+  EXPECT_NE(text.find(" PPMd       "), std::string::npos) << text;
   // With the error notice answered "go on", the refusal is reported and the call ends well.
   ScriptedUi ui;
   ui.dialogs.AnswerNotice(1);
