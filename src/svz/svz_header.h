@@ -72,6 +72,7 @@ enum Method : uint32_t {
   kPpmd = 4,
   kLzma2 = 5,
   kDeflate64 = 6,
+  kZstd = 7,
   kUnknownMethod = 15,
 };
 inline constexpr uint32_t kLastPackMethod = kLzma;

@@ -61,6 +61,7 @@ uint32_t MethodOf(uint64_t id) {
     case kIdPpmd: return kPpmd;
     case kIdLzma2: return kLzma2;
     case kIdDeflate64: return kDeflate64;
+    case kIdZstd: return kZstd;
     default: return kUnknownMethod;
   }
 }

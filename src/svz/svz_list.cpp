@@ -29,6 +29,7 @@ const char* MethodName(uint32_t method) {
     case kPpmd: return " PPMd";
     case kLzma2: return " LZMA2";
     case kDeflate64: return " Deflate64";
+    case kZstd: return " ZSTD";
     default: return " Unknown";
   }
 }
@@ -70,11 +71,7 @@ std::string Method(const CoderRecord& c) {
     text += FilterName(c.filter_id);
     if (c.filter_id == 0x03 && c.delta_distance != 0) text += frame::FormatText(":%u", c.delta_distance);
   }
-  if (c.method == kUnknownMethod && c.filter_id == 0x04F71101) {
-    text += " ZSTD";
-  } else {
-    text += MethodName(c.method);
-  }
+  text += MethodName(c.method);
   if (c.method == kLzma2 && c.properties_size == 1 && c.properties[0] <= 40) {
     const uint8_t b = c.properties[0];
     text += ':';
