@@ -66,6 +66,21 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
   return out;
 }
 
+// Runs a peer; returns its exit status, its output (with its errors) in `out`.
+inline int Peer(const std::string& command, std::string* out = nullptr) {
+  int status = -1;
+  std::string text = Shell(command + " 2>&1", &status);
+  if (out) *out = text;
+  return status;
+}
+
+// A little-endian field of `bytes` bytes at `at` of a byte string.
+inline uint64_t Le(const std::string& s, size_t at, int bytes = 8) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s.at(at + i));
+  return v;
+}
+
 // Runs `body` in a forked child and returns the code it returned (0xDEADDEAD if it died).
 template <typename Body>
 uint32_t InChild(Body body) {

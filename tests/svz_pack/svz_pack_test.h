@@ -51,17 +51,4 @@ inline std::string Text(size_t size, unsigned seed) {
 // Part of a real x86-64 program, where the branch converter has work to do.
 inline std::string Program(size_t from, size_t size) { return ReadFile("/usr/bin/ls").substr(from, size); }
 
-inline uint64_t Le(const std::string& s, size_t at, int bytes = 8) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s.at(at + i));
-  return v;
-}
-
-inline int Peer(const std::string& command, std::string* out = nullptr) {
-  int status = -1;
-  std::string text = Shell(command + " 2>&1", &status);
-  if (out) *out = text;
-  return status;
-}
-
 }  // namespace tx::test

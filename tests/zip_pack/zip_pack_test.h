@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "scripted_ui.h"
 #include "tessarex.h"
 #include "test_support.h"
-#include "scripted_ui.h"
 
 namespace tx::test {
 
@@ -27,7 +27,6 @@ inline Words Pack(uint32_t method = 8, uint32_t level = 6) { return {0, 0, metho
 inline Words Aes(uint32_t kind, uint32_t key_length, uint32_t method = 8) {
   return {0, 0, method, 6, 0, kind, key_length};
 }
-
 
 // Everything below `root`: relative path -> content, "<dir>" for a folder.
 inline std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -42,12 +41,6 @@ inline std::string Mixed(size_t size, unsigned seed) {
   std::string s = RandomBytes(size / 3, seed) + std::string(size / 3, 'x');
   for (size_t i = 0; s.size() < size; ++i) s += "line " + std::to_string(i) + " of some text\n";
   return s.substr(0, size);
-}
-
-inline uint64_t Le(const std::string& s, size_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s.at(at + i));
-  return v;
 }
 
 // The data of extra field `tag` ("" when absent).
@@ -139,14 +132,6 @@ inline Archive ReadArchive(const std::string& path) {
   }
   EXPECT_EQ(a.entries.size(), count);
   return a;
-}
-
-// Runs a peer; returns its exit status, its output in `out`.
-inline int Peer(const std::string& command, std::string* out = nullptr) {
-  int status = -1;
-  std::string text = Shell(command + " 2>&1", &status);
-  if (out) *out = text;
-  return status;
 }
 
 }  // namespace tx::test
