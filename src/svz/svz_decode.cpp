@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "codec/bcj2.h"
 #include "codec/bcj_x86.h"
 #include "codec/decoder.h"
 #include "crypto/crc.h"
-#include "svz/svz_aes.h"
 
 namespace tx::svz {
 
@@ -17,7 +17,37 @@ using platform::SysCall;
 
 constexpr size_t kFilterCarry = 8;
 
-uint8_t Step(uint32_t method, uint8_t step) { return static_cast<uint8_t>(method << 4 | step); }
+// BCJ2's own failures take the method nibble after the compressors'.
+constexpr uint32_t kBcj2Step = 0x0C;
+
+// Packed bytes read for the receiver's progress.
+class FolderProgress : public PackedProgress {
+ public:
+  FolderProgress(StreamReceiver& receiver, uint64_t total) : receiver_(receiver), total_(total) {}
+  StatusCode Read(size_t bytes) override { return receiver_.Progress(done_ += bytes, total_); }
+
+ private:
+  StreamReceiver& receiver_;
+  uint64_t total_, done_ = 0;
+};
+
+// The four branch sources as BCJ2's inputs; a source's own failure is kept for the caller.
+class Bcj2Sources : public codec::Bcj2Decoder::Inputs {
+ public:
+  explicit Bcj2Sources(PackedSource* sources) : sources_(sources) {}
+  codec::Outcome Pull(int stream, const uint8_t*& data, size_t& size) override {
+    code_ = sources_[stream].Next(data, size);
+    return code_ == kOk ? codec::Outcome::kOk : codec::Outcome::kReadFailed;
+  }
+  // The failure that stopped BCJ2: a source's, else damage in BCJ2's own streams.
+  StatusCode Failure(uint8_t step) const {
+    return code_ != kOk ? code_ : ConditionCode(Cls::CoderFailed, 0, CoderStep(kBcj2Step, step));
+  }
+
+ private:
+  PackedSource* sources_;
+  StatusCode code_ = kOk;
+};
 
 // The decoded bytes of a folder cut into its streams.
 class Cutter {
@@ -30,7 +60,7 @@ class Cutter {
   StatusCode Put(const uint8_t* data, size_t size) {
     while (size > 0) {
       if (stream_ == folder_.streams)
-        return ConditionCode(Cls::CoderFailed, 0, Step(folder_.coder.method, 3));
+        return ConditionCode(Cls::CoderFailed, 0, CoderStep(folder_.coder.method, 3));
       size_t n = static_cast<size_t>(std::min<uint64_t>(size, left_));
       crc_ = crypto::Crc32Update(crc_, data, n);
       if (wanted_)
@@ -108,15 +138,6 @@ class Filter {
   size_t carry_ = 0;
 };
 
-StatusCode InitCode(codec::Outcome outcome, uint32_t method) {
-  switch (outcome) {
-    case codec::Outcome::kOk: return kOk;
-    case codec::Outcome::kNoMemory: return ConditionCode(Cls::NoMemory, 0, Step(method, 1));
-    case codec::Outcome::kTooLarge: return ConditionCode(Cls::CoderInit, 0, Step(method, 2));
-    default: return ConditionCode(Cls::CoderInit, 0, Step(method, 1));
-  }
-}
-
 // The filter liblzma undoes in front of LZMA or LZMA2, by its 7z method id.
 codec::Filter LzmaFilter(uint32_t id) {
   switch (id) {
@@ -146,93 +167,98 @@ bool DecodeBuffers::Allocate() {
   return input && output && filter;
 }
 
-StatusCode CheckDecodable(const FolderInfo& f) {
+bool DecodeBuffers::AllocateBcj2() {
+  if (!bcj2) bcj2.reset(new (std::nothrow) uint8_t[kBcj2Buffers * kBlock]);
+  return bcj2 != nullptr;
+}
+
+StatusCode CheckDecodable(const FolderInfo& f, const ArchiveIndex& index) {
   const CoderRecord& c = f.coder;
-  if (!f.layout.linear || (c.chain_flags & kChainBcj2) || (c.method > kLzma && c.method != kLzma2))
+  auto decoded = [](uint32_t method) { return method <= kLzma || method == kLzma2; };
+  if (f.bcj2 >= 0) {
+    for (const Bcj2Input& in : index.bcj2[f.bcj2].inputs)
+      if (!decoded(in.branch.coder.method)) return ConditionCode(Cls::UnknownMethod, 0, 0x00);
+    return kOk;
+  }
+  if (!f.layout.linear || (c.chain_flags & kChainBcj2) || !decoded(c.method))
     return ConditionCode(Cls::UnknownMethod, 0, 0x00);
   if (c.chain_flags & kChainOther) {
     // Other filters come from liblzma, which has them only in front of LZMA and LZMA2.
     if (LzmaFilter(c.filter_id) == codec::Filter::kNone || (c.method != kLzma && c.method != kLzma2))
       return ConditionCode(Cls::UnknownMethod, 0, 0x00);
     if (LzmaFilter(c.filter_id) == codec::Filter::kDelta && (c.delta_distance == 0 || c.delta_distance > 256))
-      return ConditionCode(Cls::CoderInit, 0, Step(c.method, 5));
+      return ConditionCode(Cls::CoderInit, 0, CoderStep(c.method, 5));
   }
   return kOk;
 }
 
+namespace {
+
+StatusCode DecodeBcj2(platform::File& archive, uint64_t base, const ArchiveIndex& index, const FolderInfo& f,
+                      const uint8_t* key, DecodeBuffers& buffers, StreamReceiver& receiver) {
+  if (!buffers.AllocateBcj2()) return ConditionCode(Cls::NoMemory, 0, CoderStep(kBcj2Step, 1));
+  FolderProgress progress(receiver, f.packed_size);
+  PackedSource sources[4];
+  uint8_t* memory = buffers.bcj2.get();
+  for (int k = 0; k < 4; ++k) {
+    const Bcj2Input& in = index.bcj2[f.bcj2].inputs[k];
+    SourcePlan plan{base + in.pack_offset, in.packed_size, in.coded_size, in.decoded_size};
+    if (StatusCode code = sources[k].Open(archive, plan, in.branch.coder, key, memory + 2 * k * kBlock,
+                                          memory + (2 * k + 1) * kBlock, progress))
+      return code;
+  }
+  Cutter cutter(index, f, receiver);
+  if (StatusCode code = cutter.Start()) return code;
+  Bcj2Sources inputs(sources);
+  codec::Bcj2Decoder bcj2;
+  bcj2.Init(f.size);
+  uint8_t* out = memory + 8 * kBlock;
+  for (;;) {
+    size_t produced;
+    if (bcj2.Next(inputs, out, kBlock, produced) != codec::Outcome::kOk) return inputs.Failure(1);
+    if (produced == 0) break;
+    if (StatusCode code = cutter.Put(out, produced)) return code;
+  }
+  if (bcj2.Finish(inputs) != codec::Outcome::kOk) return inputs.Failure(4);
+  if (!cutter.Complete()) return ConditionCode(Cls::CoderFailed, 0, CoderStep(kBcj2Step, 2));
+  for (PackedSource& s : sources)
+    if (StatusCode code = s.Close()) return code;
+  return kOk;
+}
+
+}  // namespace
+
 StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveIndex& index, uint32_t folder,
                         const uint8_t* key, DecodeBuffers& buffers, StreamReceiver& receiver) {
   const FolderInfo& f = index.folders[folder];
-  if (StatusCode code = CheckDecodable(f)) return code;
+  if (StatusCode code = CheckDecodable(f, index)) return code;
+  if (f.bcj2 >= 0) return DecodeBcj2(archive, offset - f.pack_offset, index, f, key, buffers, receiver);
   const CoderRecord& c = f.coder;
-  const uint32_t method = c.method;
-  const bool aes = c.chain_flags & kChainAes, bcj = c.chain_flags & kChainBcj;
+  const bool bcj = c.chain_flags & kChainBcj;
   const codec::Filter lzma_filter =
       c.chain_flags & kChainOther ? LzmaFilter(c.filter_id) : codec::Filter::kNone;
   if ((bcj || lzma_filter != codec::Filter::kNone) && f.decoded_size != f.size)
     return ConditionCode(cls::kHeader, 0, 0x08);
-  if (aes && f.packed_size % 16 != 0) return ConditionCode(Cls::CipherData, 0, 0x00);
-  if (!aes && f.coded_size != f.packed_size) return ConditionCode(cls::kHeader, 0, 0x08);
 
-  codec::Decoder decoder;
-  if (StatusCode code = InitCode(decoder.Init(CodecMethod(method), c.properties, c.properties_size,
-                                              f.decoded_size, lzma_filter, c.delta_distance),
-                                 method)) {
-    decoder.End();
+  FolderProgress progress(receiver, f.packed_size);
+  PackedSource source;
+  SourcePlan plan{offset, f.packed_size, f.coded_size, f.decoded_size};
+  if (StatusCode code = source.Open(archive, plan, c, key, buffers.input.get(), buffers.output.get(), progress,
+                                    lzma_filter))
     return code;
-  }
-  struct Release {
-    codec::Decoder& d;
-    bool open = true;
-    ~Release() {
-      if (open) d.End();
-    }
-  } release{decoder};
-  StreamCipher cipher;
-  if (aes && !cipher.Begin(key, c, false)) return ConditionCode(Cls::CipherData, 0, 0x01);
-
   Cutter cutter(index, f, receiver);
   Filter filter(bcj, buffers.filter.get(), cutter);
   if (StatusCode code = cutter.Start()) return code;
-  if (offset > static_cast<uint64_t>(INT64_MAX) ||
-      !archive.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
-    return SystemCode(SysCall::SetFilePointer, 0, 0x03);
-
-  uint64_t produced = 0;
-  auto drain = [&](bool finishing) -> StatusCode {
-    for (;;) {
-      const uint8_t* piece;
-      size_t size;
-      if (decoder.Next(buffers.output.get(), kBlock, piece, size, finishing) != codec::Outcome::kOk)
-        return ConditionCode(Cls::CoderFailed, 0, Step(method, 1));
-      if (size == 0) return kOk;
-      if (size > f.decoded_size - produced) return ConditionCode(Cls::CoderFailed, 0, Step(method, 3));
-      produced += size;
-      if (StatusCode code = filter.Put(piece, size)) return code;
-    }
-  };
-  uint64_t remaining = f.packed_size, coded_left = f.coded_size;
-  while (remaining > 0) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, remaining));
-    if (!archive.Read(buffers.input.get(), n)) return SystemCode(SysCall::ReadFile, 0, 0x04);
-    remaining -= n;
-    if (StatusCode code = receiver.Progress(f.packed_size - remaining, f.packed_size)) return code;
-    if (aes && !cipher.Run(buffers.input.get(), n)) return ConditionCode(Cls::CipherData, 0, 0x01);
-    size_t usable = static_cast<size_t>(std::min<uint64_t>(n, coded_left));
-    coded_left -= usable;
-    decoder.Feed(buffers.input.get(), usable);
-    if (StatusCode code = drain(remaining == 0)) return code;
-    if (method != kCopy && decoder.ended() && (decoder.unused() > 0 || coded_left > 0))
-      return ConditionCode(Cls::CoderFailed, 0, Step(method, 4));
+  for (;;) {
+    const uint8_t* piece;
+    size_t size;
+    if (StatusCode code = source.Next(piece, size)) return code;
+    if (size == 0) break;
+    if (StatusCode code = filter.Put(piece, size)) return code;
   }
-  if (!decoder.ended() && method != kCopy)
-    if (StatusCode code = drain(true)) return code;
-  if (produced != f.decoded_size) return ConditionCode(Cls::CoderFailed, 0, Step(method, 2));
   if (StatusCode code = filter.Flush()) return code;
-  if (!cutter.Complete()) return ConditionCode(Cls::CoderFailed, 0, Step(method, 2));
-  release.open = false;
-  if (decoder.End() != codec::Outcome::kOk) return ConditionCode(Cls::CoderEnd, 0, Step(method, 1));
-  return kOk;
+  if (!cutter.Complete()) return ConditionCode(Cls::CoderFailed, 0, CoderStep(c.method, 2));
+  return source.Close();
 }
 
 }  // namespace tx::svz

@@ -1,6 +1,6 @@
 // Decoding one folder: its packed stream read in 64 KiB pieces, decrypted, decompressed,
-// passed through the x86 converter, and cut into its unpack streams, each checked against
-// its CRC-32. A receiver decides per stream whether its bytes are kept.
+// passed through the x86 converter (or its four branches through BCJ2), and cut into its
+// unpack streams, each checked against its CRC-32. A receiver decides per stream whether its bytes are kept.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +10,9 @@
 #include "frame/status.h"
 #include "platform/file.h"
 #include "svz/svz_index.h"
+#include "svz/svz_source.h"
 
 namespace tx::svz {
-
-inline constexpr size_t kBlock = 65536;
 
 // Where a folder's streams go. Begin says whether the stream is wanted; Write gets its
 // bytes (only when wanted); Finish is called once its bytes are complete and their CRC-32
@@ -31,11 +30,15 @@ class StreamReceiver {
 // Buffers of one call, allocated once.
 struct DecodeBuffers {
   std::unique_ptr<uint8_t[]> input, output, filter;
+  // A BCJ2 folder's: an input and an output buffer per branch, and BCJ2's output.
+  static constexpr size_t kBcj2Buffers = 9;
+  std::unique_ptr<uint8_t[]> bcj2;
   bool Allocate();
+  bool AllocateBcj2();  // on the first BCJ2 folder of a call
 };
 
 // Whether this library decodes `folder`'s chain; else the unsupported-method code.
-StatusCode CheckDecodable(const FolderInfo& folder);
+StatusCode CheckDecodable(const FolderInfo& folder, const ArchiveIndex& index);
 
 // Decodes `folder` (its pack stream at file offset `offset`) into `receiver`. `key` is the
 // folder's AES key when it is encrypted.

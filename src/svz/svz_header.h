@@ -186,17 +186,35 @@ StatusCode FindSignatureHeader(const uint8_t* buffer, size_t length, SignatureIn
 
 // Parses one folder record from the cursor into a linear chain: AES, one compressor and
 // BCJ, in whatever order the record lists them, joined by its bind pairs. Methods and
-// filters that are recognised but not decoded mark the chain (method, kChainBcj2,
-// kChainOther) instead of failing, so that listings can name them; `linear` is false for
-// a folder whose coders do not form a single chain. `out_streams` gets the number of
-// unpack sizes the folder has; `order` the position of each chain step among them
-// (AES output, compressor output, final output), for the sizes.
+// filters that are recognised but not decoded mark the chain (method, kChainOther)
+// instead of failing, so that listings can name them; `linear` is false for a folder whose
+// coders do not form a single chain. `out_streams` gets the number of unpack sizes the
+// folder has; `order` the position of each chain step among them (AES output, compressor
+// output, final output), for the sizes.
 struct ChainLayout {
   bool linear = false;
+  bool bcj2 = false;  // a BCJ2 coder fed by four branches: `bcj2` of ParseCoders holds them
   uint32_t out_streams = 0;
   uint32_t pack_streams = 0;
   int aes_out = -1, method_out = -1, final_out = -1;  // indices into the folder's unpack sizes
 };
-StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout);
+
+// One input of a BCJ2 coder: a packed stream, decrypted when `coder` has AES, and
+// decompressed when it has a compressor (else Copy).
+struct Bcj2Branch {
+  CoderRecord coder;
+  uint32_t pack = 0;                  // which of the folder's packed streams feeds it
+  int aes_out = -1, method_out = -1;  // indices into the folder's unpack sizes
+};
+
+// The main, call, jump and range-coder inputs of a BCJ2 coder.
+struct Bcj2Layout {
+  Bcj2Branch branches[4];
+};
+
+// `bcj2`, when given, gets the branches of a BCJ2 folder (then `layout.bcj2` is set): each
+// branch AES then at most one compressor, every AES with the salt and cycles of the first,
+// and the folder's method is the main branch's.
+StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout, Bcj2Layout* bcj2 = nullptr);
 
 }  // namespace tx::svz

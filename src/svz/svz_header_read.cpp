@@ -154,7 +154,83 @@ StatusCode FindSignatureHeader(const uint8_t* buffer, size_t length, SignatureIn
                  : ConditionCode(cls::kNoSignature, place::kSignatureSearch, 0x01);
 }
 
-StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout) {
+// The streams and bind pairs of a folder record, as ParseCoders reads them.
+struct FolderGraph {
+  ParsedCoder* coders;
+  uint32_t count, binds, packed;
+  const uint32_t *bind_in, *bind_out, *packed_in;
+  uint32_t in_start[kMaxCoders], out_start[kMaxCoders];
+};
+
+// Follows input stream `in` of the BCJ2 coder down to its packed stream: at most one
+// compressor, then at most one AES, each with one input and one output.
+bool TraceBranch(const FolderGraph& g, uint32_t in, bool used[], Bcj2Branch& branch) {
+  bool method = false, aes = false;
+  for (;;) {
+    uint32_t p = 0;
+    while (p < g.packed && g.packed_in[p] != in) ++p;
+    if (p < g.packed) {
+      branch.pack = p;
+      return true;
+    }
+    uint32_t b = 0;
+    while (b < g.binds && g.bind_in[b] != in) ++b;
+    if (b == g.binds) return false;
+    const uint32_t out = g.bind_out[b];
+    uint32_t c = 0;
+    while (c + 1 < g.count && g.out_start[c + 1] <= out) ++c;
+    const ParsedCoder& pc = g.coders[c];
+    if (used[c] || pc.in != 1 || pc.out != 1 || IsFilter(pc.id) || pc.id == kIdBcj2) return false;
+    used[c] = true;
+    if (pc.id == kIdAes) {
+      if (aes) return false;
+      aes = true;
+      branch.coder.chain_flags |= kChainAes;
+      branch.aes_out = static_cast<int>(out);
+      if (TakeAes(pc, branch.coder) != kOk) return false;
+    } else {
+      if (method || aes) return false;
+      method = true;
+      branch.coder.chain_flags |= kChainCompress;
+      branch.coder.method = MethodOf(pc.id);
+      branch.method_out = static_cast<int>(out);
+      if (pc.props_size > sizeof branch.coder.properties) return false;
+      branch.coder.properties_size = static_cast<uint32_t>(pc.props_size);
+      if (pc.props_size != 0) std::memcpy(branch.coder.properties, pc.props, pc.props_size);
+    }
+    in = g.in_start[c];
+  }
+}
+
+// A BCJ2 coder whose output is the folder's and whose four inputs are branches that use
+// every other coder once.
+bool AnalyseBcj2(const FolderGraph& g, uint32_t final_out, CoderRecord& coder, Bcj2Layout& layout) {
+  uint32_t bcj2 = 0;
+  while (bcj2 < g.count && g.coders[bcj2].id != kIdBcj2) ++bcj2;
+  if (bcj2 == g.count || g.coders[bcj2].in != 4 || g.coders[bcj2].out != 1 || g.out_start[bcj2] != final_out)
+    return false;
+  bool used[kMaxCoders] = {};
+  used[bcj2] = true;
+  for (uint32_t k = 0; k < 4; ++k) {
+    Bcj2Branch& branch = layout.branches[k];
+    branch = Bcj2Branch{};
+    if (!TraceBranch(g, g.in_start[bcj2] + k, used, branch)) return false;
+    const CoderRecord& b = branch.coder;
+    if ((b.chain_flags & kChainAes) &&
+        (b.cycles_power != coder.cycles_power || b.salt_size != coder.salt_size ||
+         std::memcmp(b.salt, coder.salt, b.salt_size) != 0))
+      return false;
+  }
+  for (uint32_t c = 0; c < g.count; ++c)
+    if (!used[c]) return false;
+  const CoderRecord& main = layout.branches[0].coder;
+  coder.method = main.method;
+  coder.properties_size = main.properties_size;
+  std::memcpy(coder.properties, main.properties, sizeof coder.properties);
+  return true;
+}
+
+StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout, Bcj2Layout* bcj2) {
   coder = CoderRecord{};
   layout = ChainLayout{};
   uint64_t count;
@@ -198,15 +274,18 @@ StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout) 
     in_bound[in] = out_bound[out] = true;
   }
   uint32_t packed = total_in - binds;
+  uint32_t packed_ins[kMaxCoders * kMaxStreamsPerCoder];
   uint32_t packed_in = 0;
   if (packed == 1) {
     while (in_bound[packed_in]) ++packed_in;
+    packed_ins[0] = packed_in;
   } else {
     for (uint32_t p = 0; p < packed; ++p) {
       uint64_t index;
       if (!cursor.Number(index)) return FolderCode(0x09);
       if (index >= total_in || in_bound[index]) return FolderCode(0x0A);
       in_bound[index] = true;
+      packed_ins[p] = static_cast<uint32_t>(index);
     }
   }
   layout.out_streams = total_out;
@@ -245,6 +324,15 @@ StatusCode ParseCoders(Cursor& cursor, CoderRecord& coder, ChainLayout& layout) 
   uint32_t out = 0;
   while (out < total_out && out_bound[out]) ++out;
   layout.final_out = static_cast<int>(out);
+  if (bcj2 != nullptr && (coder.chain_flags & kChainBcj2)) {
+    FolderGraph g{coders, static_cast<uint32_t>(count), binds, packed, bind_in, bind_out, packed_ins, {}, {}};
+    for (uint32_t i = 0, in = 0, o = 0; i < count; in += coders[i].in, o += coders[i].out, ++i) {
+      g.in_start[i] = in;
+      g.out_start[i] = o;
+    }
+    layout.bcj2 = AnalyseBcj2(g, out, coder, *bcj2);
+    return kOk;
+  }
   if (total_in != count || total_out != count || packed != 1) return kOk;
   Role roles[kMaxCoders];
   uint32_t outs[kMaxCoders];

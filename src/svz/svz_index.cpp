@@ -122,10 +122,23 @@ StatusCode StreamsReader::UnpackInfo() {
   if (external != 0) return Fail(kExternal);
   index_.folders.assign(count, FolderInfo{});
   uint64_t total_out = 0, pack_streams = 0, offset = pack_position_;
+  index_.bcj2.clear();
+  Bcj2Layout bcj2;
   for (FolderInfo& f : index_.folders) {
-    if (StatusCode code = ParseCoders(c_, f.coder, f.layout)) return code;
+    if (StatusCode code = ParseCoders(c_, f.coder, f.layout, &bcj2)) return code;
     if (pack_streams + f.layout.pack_streams > pack_sizes_.size()) return Fail(kSizesWrong);
     f.pack_offset = offset;
+    if (f.layout.bcj2) {
+      f.bcj2 = static_cast<int32_t>(index_.bcj2.size());
+      index_.bcj2.emplace_back();
+      for (int k = 0; k < 4; ++k) {
+        Bcj2Input& in = index_.bcj2.back().inputs[k];
+        in.branch = bcj2.branches[k];
+        in.pack_offset = offset;
+        for (uint32_t p = 0; p < in.branch.pack; ++p) in.pack_offset += pack_sizes_[pack_streams + p];
+        in.packed_size = pack_sizes_[pack_streams + in.branch.pack];
+      }
+    }
     for (uint32_t k = 0; k < f.layout.pack_streams; ++k)
       if (!Add(f.packed_size, pack_sizes_[pack_streams + k])) return Fail(kSizesWrong);
     pack_streams += f.layout.pack_streams;
@@ -149,6 +162,15 @@ StatusCode StreamsReader::UnpackInfo() {
       f.coded_size = f.layout.aes_out >= 0 ? sizes[f.layout.aes_out] : f.packed_size;
       // The cipher pads to whole blocks; without one the compressor reads the packed bytes.
       if (f.layout.aes_out >= 0 && f.coded_size > f.packed_size) return Fail(kSizesWrong);
+    } else if (f.bcj2 >= 0) {
+      f.size = sizes[f.layout.final_out];
+      f.decoded_size = f.coded_size = f.size;
+      for (Bcj2Input& in : index_.bcj2[f.bcj2].inputs) {
+        const Bcj2Branch& b = in.branch;
+        in.coded_size = b.aes_out >= 0 ? sizes[b.aes_out] : in.packed_size;
+        in.decoded_size = b.method_out >= 0 ? sizes[b.method_out] : in.coded_size;
+        if (b.aes_out >= 0 && in.coded_size > in.packed_size) return Fail(kSizesWrong);
+      }
     } else {
       // Shapes that are not decoded here only need their size, for listings.
       f.size = sizes[f.layout.final_out];

@@ -25,8 +25,20 @@ struct FolderInfo {
   uint64_t decoded_size = 0;  // what the decompressor yields
   uint64_t size = 0;          // the folder's output
   uint32_t first_stream = 0, streams = 0;
+  int32_t bcj2 = -1;  // a BCJ2 folder: its inputs in ArchiveIndex::bcj2
   bool crc_defined = false;
   uint32_t crc = 0;
+};
+
+// One input of a BCJ2 folder: where its packed stream lies and what each step yields.
+struct Bcj2Input {
+  Bcj2Branch branch;
+  uint64_t pack_offset = 0;  // from the end of the start header
+  uint64_t packed_size = 0, coded_size = 0, decoded_size = 0;
+};
+
+struct Bcj2Folder {
+  Bcj2Input inputs[4];
 };
 
 struct StreamInfo {
@@ -50,6 +62,7 @@ struct EntryInfo {
 struct ArchiveIndex {
   HeaderCounts counts;
   std::vector<FolderInfo> folders;
+  std::vector<Bcj2Folder> bcj2;
   std::vector<StreamInfo> streams;
   std::vector<EntryInfo> entries;
   std::u16string names;

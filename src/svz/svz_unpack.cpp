@@ -167,7 +167,7 @@ class Extraction : public StreamReceiver {
     Target(s_.directory, index.name(index.entries[current_]), target_);
     const bool aes = f.coder.chain_flags & kChainAes;
     if (s_.demand && !aes) return ConditionCode(Cls::PasswordProblem, 0, 0x02);
-    StatusCode code = CheckDecodable(f);
+    StatusCode code = CheckDecodable(f, index);
     const uint8_t* key = nullptr;
     if (code == kOk && aes)
       code = s_.secrets.Key(f.coder, Cancelled(0x05),

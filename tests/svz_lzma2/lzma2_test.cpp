@@ -156,19 +156,19 @@ TEST_F(Lzma2, DeltaDistancesOutOfRangeAreRefused) {
     FolderInfo f;
     ASSERT_EQ(ParseCoders(cursor, f.coder, f.layout), kOk);
     EXPECT_TRUE(f.layout.linear);
-    EXPECT_EQ(CheckDecodable(f), 0x00300055u);
+    EXPECT_EQ(CheckDecodable(f, ArchiveIndex{}), 0x00300055u);
   }
   Bytes good = {0x02, 0x21, 0x03, 0x01, 0xFF, 0x21, 0x21, 0x01, 0x18, 0x00, 0x01};
   Cursor cursor(good.data(), good.size());
   FolderInfo f;
   ASSERT_EQ(ParseCoders(cursor, f.coder, f.layout), kOk);
   EXPECT_EQ(f.coder.delta_distance, 256u);
-  EXPECT_EQ(CheckDecodable(f), kOk);
+  EXPECT_EQ(CheckDecodable(f, ArchiveIndex{}), kOk);
   // Two filters in a row stay refused.
   Bytes two = {0x03, 0x21, 0x03, 0x01, 0x03, 0x01, 0x0A, 0x21, 0x21, 0x01, 0x18, 0x00, 0x01, 0x01, 0x02};
   Cursor c2(two.data(), two.size());
   ASSERT_EQ(ParseCoders(c2, f.coder, f.layout), kOk);
-  EXPECT_EQ(CheckDecodable(f), 0x00330000u);
+  EXPECT_EQ(CheckDecodable(f, ArchiveIndex{}), 0x00330000u);
 }
 
 TEST_F(Lzma2, BlocksDecodeExactlyOrFail) {
