@@ -39,8 +39,8 @@ uint32_t JalAddress(uint32_t word) {
 }
 
 uint32_t WithJalAddress(uint32_t word, uint32_t address) {
-  return (word & 0xFFF) | (address >> 17 & 0xF) << 12 | (address >> 9 & 0xFF) << 16 | (address >> 1 & 0xFF)
-                                                                                           << 24;
+  return (word & 0xFFF) | (address >> 17 & 0xF) << 12 | (address >> 9 & 0xFF) << 16 |
+         (address >> 1 & 0xFF) << 24;
 }
 
 // Whether `next` is a 32-bit instruction whose rs1 is the rd of the AUIPC `auipc`.
