@@ -5,6 +5,7 @@
 #include <new>
 
 #include "codec/bcj2.h"
+#include "codec/bcj_riscv.h"
 #include "codec/bcj_x86.h"
 #include "codec/decoder.h"
 #include "crypto/crc.h"
@@ -16,6 +17,7 @@ namespace {
 using platform::SysCall;
 
 constexpr size_t kFilterCarry = 8;
+static_assert(codec::RiscvConverter::kMaxHeldBack <= kFilterCarry);
 
 // BCJ2's own failures take the method nibble after the compressors'.
 constexpr uint32_t kBcj2Step = 0x0C;
@@ -103,20 +105,23 @@ class Cutter {
   bool wanted_ = false;
 };
 
-// The x86 converter between the decoder and the cutter: a few bytes at the end of each
-// piece wait for the next one.
+// Our own branch converters between the decoder and the cutter: a few bytes at the end of
+// each piece wait for the next one.
+enum class Converter : uint8_t { kNone, kX86, kRiscv };
+
 class Filter {
  public:
-  Filter(bool on, uint8_t* buffer, Cutter& cutter) : on_(on), buffer_(buffer), cutter_(cutter), x86_(false) {}
+  Filter(Converter converter, uint8_t* buffer, Cutter& cutter)
+      : converter_(converter), buffer_(buffer), cutter_(cutter), x86_(false) {}
 
   StatusCode Put(const uint8_t* data, size_t size) {
-    if (!on_) return cutter_.Put(data, size);
+    if (converter_ == Converter::kNone) return cutter_.Put(data, size);
     while (size > 0) {
       size_t n = std::min(size, kBlock - carry_);
       std::memcpy(buffer_ + carry_, data, n);
       data += n, size -= n;
       size_t all = carry_ + n;
-      size_t done = x86_.Convert(buffer_, all);
+      size_t done = converter_ == Converter::kX86 ? x86_.Convert(buffer_, all) : riscv_.Convert(buffer_, all);
       if (StatusCode code = cutter_.Put(buffer_, done)) return code;
       carry_ = all - done;
       std::memmove(buffer_, buffer_ + done, carry_);
@@ -127,14 +132,15 @@ class Filter {
   StatusCode Flush() {
     size_t n = carry_;
     carry_ = 0;
-    return on_ ? cutter_.Put(buffer_, n) : kOk;
+    return converter_ != Converter::kNone ? cutter_.Put(buffer_, n) : kOk;
   }
 
  private:
-  bool on_;
+  Converter converter_;
   uint8_t* buffer_;
   Cutter& cutter_;
   codec::X86Converter x86_;
+  codec::RiscvConverter riscv_;
   size_t carry_ = 0;
 };
 
@@ -172,23 +178,49 @@ bool DecodeBuffers::AllocateBcj2() {
   return bcj2 != nullptr;
 }
 
+namespace {
+
+bool Decoded(uint32_t method) { return method <= kLzma || method == kLzma2; }
+
+// How a linear folder's filter is undone: by liblzma while it decodes LZMA or LZMA2, else
+// by our own converters.
+struct FilterPlan {
+  Converter converter = Converter::kNone;
+  codec::Filter lzma = codec::Filter::kNone;
+};
+
+bool PlanFilter(const CoderRecord& c, FilterPlan& plan) {
+  plan = FilterPlan{};
+  const bool lzma = c.method == kLzma || c.method == kLzma2;
+  if (c.chain_flags & kChainBcj) plan.converter = Converter::kX86;
+  if (!(c.chain_flags & kChainOther)) return true;
+  const codec::Filter filter = LzmaFilter(c.filter_id);
+  if (c.filter_id == 0x0B)
+    plan.converter = Converter::kRiscv;
+  else if (filter == codec::Filter::kX86 && !lzma)
+    plan.converter = Converter::kX86;
+  else if (filter != codec::Filter::kNone && lzma)
+    plan.lzma = filter;
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
 StatusCode CheckDecodable(const FolderInfo& f, const ArchiveIndex& index) {
   const CoderRecord& c = f.coder;
-  auto decoded = [](uint32_t method) { return method <= kLzma || method == kLzma2; };
   if (f.bcj2 >= 0) {
     for (const Bcj2Input& in : index.bcj2[f.bcj2].inputs)
-      if (!decoded(in.branch.coder.method)) return ConditionCode(Cls::UnknownMethod, 0, 0x00);
+      if (!Decoded(in.branch.coder.method)) return ConditionCode(Cls::UnknownMethod, 0, 0x00);
     return kOk;
   }
-  if (!f.layout.linear || (c.chain_flags & kChainBcj2) || !decoded(c.method))
+  FilterPlan plan;
+  if (!f.layout.linear || (c.chain_flags & kChainBcj2) || !Decoded(c.method) || !PlanFilter(c, plan))
     return ConditionCode(Cls::UnknownMethod, 0, 0x00);
-  if (c.chain_flags & kChainOther) {
-    // Other filters come from liblzma, which has them only in front of LZMA and LZMA2.
-    if (LzmaFilter(c.filter_id) == codec::Filter::kNone || (c.method != kLzma && c.method != kLzma2))
-      return ConditionCode(Cls::UnknownMethod, 0, 0x00);
-    if (LzmaFilter(c.filter_id) == codec::Filter::kDelta && (c.delta_distance == 0 || c.delta_distance > 256))
-      return ConditionCode(Cls::CoderInit, 0, CoderStep(c.method, 5));
-  }
+  if (LzmaFilter(c.filter_id) == codec::Filter::kDelta && (c.chain_flags & kChainOther) &&
+      (c.delta_distance == 0 || c.delta_distance > 256))
+    return ConditionCode(Cls::CoderInit, 0, CoderStep(c.method, 5));
   return kOk;
 }
 
@@ -234,20 +266,19 @@ StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveI
   if (StatusCode code = CheckDecodable(f, index)) return code;
   if (f.bcj2 >= 0) return DecodeBcj2(archive, offset - f.pack_offset, index, f, key, buffers, receiver);
   const CoderRecord& c = f.coder;
-  const bool bcj = c.chain_flags & kChainBcj;
-  const codec::Filter lzma_filter =
-      c.chain_flags & kChainOther ? LzmaFilter(c.filter_id) : codec::Filter::kNone;
-  if ((bcj || lzma_filter != codec::Filter::kNone) && f.decoded_size != f.size)
+  FilterPlan filters;
+  PlanFilter(c, filters);
+  if ((c.chain_flags & (kChainBcj | kChainOther)) && f.decoded_size != f.size)
     return ConditionCode(cls::kHeader, 0, 0x08);
 
   FolderProgress progress(receiver, f.packed_size);
   PackedSource source;
   SourcePlan plan{offset, f.packed_size, f.coded_size, f.decoded_size};
   if (StatusCode code = source.Open(archive, plan, c, key, buffers.input.get(), buffers.output.get(), progress,
-                                    lzma_filter))
+                                    filters.lzma))
     return code;
   Cutter cutter(index, f, receiver);
-  Filter filter(bcj, buffers.filter.get(), cutter);
+  Filter filter(filters.converter, buffers.filter.get(), cutter);
   if (StatusCode code = cutter.Start()) return code;
   for (;;) {
     const uint8_t* piece;
