@@ -81,7 +81,8 @@ Outcome CompressBlock(Method method, const BlockSettings& settings, const uint8_
       if (outcome == Outcome::kOk) out_size = sink.used();
       return outcome;
     }
-    case Method::kLzma2: break;  // decoded only
+    case Method::kLzma2:
+    case Method::kZstd: break;  // decoded only
   }
   return Outcome::kSetupFailed;
 }

@@ -3,12 +3,15 @@
 #include <bzlib.h>
 #include <lzma.h>
 #include <zlib.h>
+#include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "codec/filter_converter.h"
 #include "codec/lzma_sdk.h"
 #include "codec/units.h"
 
@@ -22,21 +25,6 @@ constexpr size_t kFirstDictionary = size_t{1} << 16;
 // The SDK's own lower bound for a dictionary.
 constexpr uint64_t kLeastDictionary = 4096;
 
-lzma_vli FilterId(Filter filter) {
-  switch (filter) {
-    case Filter::kX86: return LZMA_FILTER_X86;
-    case Filter::kPowerPc: return LZMA_FILTER_POWERPC;
-    case Filter::kIa64: return LZMA_FILTER_IA64;
-    case Filter::kArm: return LZMA_FILTER_ARM;
-    case Filter::kArmThumb: return LZMA_FILTER_ARMTHUMB;
-    case Filter::kSparc: return LZMA_FILTER_SPARC;
-    case Filter::kArm64: return LZMA_FILTER_ARM64;
-    case Filter::kDelta: return LZMA_FILTER_DELTA;
-    case Filter::kNone: break;
-  }
-  return LZMA_VLI_UNKNOWN;
-}
-
 }  // namespace
 
 struct Decoder::State {
@@ -44,6 +32,8 @@ struct Decoder::State {
   bz_stream bzip{};
   CLzmaDec lzma{};
   lzma_stream xz = LZMA_STREAM_INIT;
+  ZSTD_DCtx* zstd = nullptr;  // made by the first Zstandard stream, kept for the next ones
+  bool frame_ended = false;   // Zstandard: the last frame is complete
   // LZMA: the dictionary buffer (malloc'd), what the current stream lets it grow to, and
   // the output promised and produced.
   uint8_t* dictionary = nullptr;
@@ -54,6 +44,7 @@ struct Decoder::State {
   ~State() {
     LzmaDec_FreeProbs(&lzma, LzmaAllocator());
     std::free(dictionary);
+    ZSTD_freeDCtx(zstd);
   }
 
   // Until the buffer has reached its target it holds the whole output so far and never
@@ -107,6 +98,9 @@ Outcome Decoder::Init(Method method, const uint8_t* properties, size_t propertie
       if (outcome != Outcome::kOk) return outcome;
       break;
     }
+    case Method::kZstd:
+      if (Outcome outcome = InitZstd(size); outcome != Outcome::kOk) return outcome;
+      break;
     default: return Outcome::kSetupFailed;
   }
   active_ = true;
@@ -142,14 +136,7 @@ Outcome Decoder::InitRaw(const uint8_t* properties, size_t properties_size, uint
   lzma_filter chain[3];
   size_t n = 0;
   if (filter != Filter::kNone) {
-    chain[n] = {FilterId(filter), nullptr};
-    if (filter == Filter::kDelta) {
-      if (delta_distance < LZMA_DELTA_DIST_MIN || delta_distance > LZMA_DELTA_DIST_MAX)
-        return Outcome::kSetupFailed;
-      delta.type = LZMA_DELTA_TYPE_BYTE;
-      delta.dist = delta_distance;
-      chain[n].options = &delta;
-    }
+    if (!LzmaFilterOf(filter, delta_distance, delta, chain[n])) return Outcome::kSetupFailed;
     ++n;
   }
   uint64_t dictionary;
@@ -195,6 +182,26 @@ Outcome Decoder::InitRaw(const uint8_t* properties, size_t properties_size, uint
   return Outcome::kOk;
 }
 
+Outcome Decoder::InitZstd(uint64_t size) {
+  State& s = *state_;
+  if (s.zstd == nullptr) {
+    s.zstd = ZSTD_createDCtx();
+    if (s.zstd == nullptr) return Outcome::kNoMemory;
+    // A frame asking for a larger window is refused before its window is allocated.
+    if (ZSTD_isError(ZSTD_DCtx_setParameter(s.zstd, ZSTD_d_windowLogMax, kMaxZstdWindowLog))) {
+      ZSTD_freeDCtx(s.zstd);
+      s.zstd = nullptr;
+      return Outcome::kSetupFailed;
+    }
+  }
+  // Keeps the parameters and the buffers of earlier streams.
+  if (ZSTD_isError(ZSTD_DCtx_reset(s.zstd, ZSTD_reset_session_only))) return Outcome::kSetupFailed;
+  s.size = size;
+  s.produced = 0;
+  s.frame_ended = false;
+  return Outcome::kOk;
+}
+
 void Decoder::Feed(const uint8_t* data, size_t size) {
   input_ = data;
   input_left_ = size;
@@ -212,6 +219,7 @@ Outcome Decoder::Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& 
   }
   if (!active_) return Outcome::kSetupFailed;
   if (raw_) return NextRaw(out, room, size, finishing);
+  if (method_ == Method::kZstd) return NextZstd(out, room, size, finishing);
   return method_ == Method::kLzma ? NextLzma(out, room, size, finishing)
                                   : NextStream(out, room, size, finishing);
 }
@@ -330,6 +338,38 @@ Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing
     if (size > 0 || ended_) return Outcome::kOk;
     if (input_left_ == 0) return finishing ? Outcome::kDamaged : Outcome::kOk;
     if (consumed == 0) return Outcome::kDamaged;
+  }
+  return Outcome::kOk;
+}
+
+Outcome Decoder::NextZstd(uint8_t* out, size_t room, size_t& size, bool finishing) {
+  State& s = *state_;
+  // Frames that yield nothing (skippable ones) may follow the last byte and are taken
+  // as well, so the stream goes on while input is left even once it has ended.
+  while (!ended_ || input_left_ > 0) {
+    const uint64_t left = s.size - s.produced;
+    if (room == 0 && left > 0) return Outcome::kOk;
+    // Once all output is there, one spare byte shows a stream that goes on past it.
+    uint8_t spare;
+    ZSTD_inBuffer in{input_, input_left_, 0};
+    ZSTD_outBuffer o{left == 0 ? &spare : out,
+                     left == 0 ? 1 : static_cast<size_t>(std::min<uint64_t>(room, left)), 0};
+    const size_t rc = ZSTD_decompressStream(s.zstd, &o, &in);
+    input_ += in.pos;
+    input_left_ -= in.pos;
+    if (ZSTD_isError(rc))
+      return ZSTD_getErrorCode(rc) == ZSTD_error_frameParameter_windowTooLarge ? Outcome::kTooLarge
+                                                                               : Outcome::kDamaged;
+    if (left == 0 && o.pos > 0) return Outcome::kDamaged;
+    size = o.pos;
+    s.produced += size;
+    // 0: a frame is complete and all its output given. A call that does nothing says
+    // nothing about the frame.
+    if (in.pos > 0 || size > 0) s.frame_ended = rc == 0;
+    ended_ = s.produced == s.size && s.frame_ended;
+    if (size > 0) return Outcome::kOk;
+    if (input_left_ == 0) return finishing && !ended_ ? Outcome::kDamaged : Outcome::kOk;
+    if (in.pos == 0) return Outcome::kDamaged;
   }
   return Outcome::kOk;
 }

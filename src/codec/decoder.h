@@ -1,5 +1,5 @@
-// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA, LZMA2 and filters): the caller feeds input
-// pieces and takes the output piece by piece.
+// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA, LZMA2, Zstandard and filters): the caller
+// feeds input pieces and takes the output piece by piece.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,9 @@ inline constexpr uint64_t kMaxLzmaDictionary = uint64_t{1536} << 20;
 // What liblzma may ask for one LZMA2 or filtered stream: that dictionary and room for the
 // coder's tables.
 inline constexpr uint64_t kMaxLzmaMemory = kMaxLzmaDictionary + (uint64_t{64} << 20);
+
+// The largest Zstandard window (as a power of two) a frame may ask for: 1 GiB.
+inline constexpr int kMaxZstdWindowLog = 30;
 
 // One decoder serves many streams, one after the other (Init ... End). The LZMA
 // dictionary follows the output the stream really yields, up to the smaller of the
@@ -34,6 +37,9 @@ class Decoder {
   // must end with its end mark there. A `filter` (with LZMA or LZMA2) undoes that filter
   // on the output; Delta takes `delta_distance` (1 to 256). LZMA2 and filtered streams go
   // through liblzma, whose memory need above kMaxLzmaMemory is kTooLarge.
+  // Zstandard: `size` the exact output size; the stream is one or more frames (skippable
+  // ones too) and ends where a frame ends with `size` bytes produced. A frame whose window
+  // is above 2^kMaxZstdWindowLog is kTooLarge (from Next, which reads the frame headers).
   Outcome Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size,
                Filter filter = Filter::kNone, uint32_t delta_distance = 0);
   // Takes the next input piece, which must stay valid until Next has used it up.
@@ -44,6 +50,7 @@ class Decoder {
   // errors, or no progress, are kDamaged.
   Outcome Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& size, bool finishing);
   // The stream has reached its end (always for Copy; LZMA: all `size` bytes produced).
+  // Zstandard takes input after its end too, as frames yielding nothing.
   bool ended() const { return ended_; }
   // Fed bytes the coder has not taken; once the stream has ended they follow its end.
   size_t unused() const { return input_left_; }
@@ -58,6 +65,8 @@ class Decoder {
   Outcome InitRaw(const uint8_t* properties, size_t properties_size, uint64_t size, Filter filter,
                   uint32_t delta_distance);
   Outcome NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing);
+  Outcome InitZstd(uint64_t size);
+  Outcome NextZstd(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome NextStream(uint8_t* out, size_t room, size_t& size, bool finishing);
 
   std::unique_ptr<State> state_;    // made by the first Init of a method other than Copy

@@ -5,9 +5,10 @@
 
 namespace tx::codec {
 
-enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3, kLzma2 = 4 };
+enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3, kLzma2 = 4, kZstd = 5 };
 
-// Filters in front of LZMA or LZMA2 (decoding only): the branch converters and Delta.
+// Filters undone on the output of LZMA or LZMA2, or on plain bytes (decoding only): the branch
+// converters and Delta.
 enum class Filter : uint8_t { kNone, kX86, kPowerPc, kIa64, kArm, kArmThumb, kSparc, kArm64, kDelta };
 
 // Neutral outcomes; each format composes its own status codes from them.
