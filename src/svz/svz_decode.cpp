@@ -8,6 +8,7 @@
 #include "codec/bcj_riscv.h"
 #include "codec/bcj_x86.h"
 #include "codec/decoder.h"
+#include "codec/filter_converter.h"
 #include "crypto/crc.h"
 
 namespace tx::svz {
@@ -19,8 +20,9 @@ using platform::SysCall;
 constexpr size_t kFilterCarry = 8;
 static_assert(codec::RiscvConverter::kMaxHeldBack <= kFilterCarry);
 
-// BCJ2's own failures take the method nibble after the compressors'.
-constexpr uint32_t kBcj2Step = 0x0C;
+// BCJ2's own failures, and those of filters over plain bytes, take method nibbles after
+// the compressors'.
+constexpr uint32_t kBcj2Step = 0x0C, kFilterStep = 0x0D;
 
 // Packed bytes read for the receiver's progress.
 class FolderProgress : public PackedProgress {
@@ -105,17 +107,21 @@ class Cutter {
   bool wanted_ = false;
 };
 
-// Our own branch converters between the decoder and the cutter: a few bytes at the end of
-// each piece wait for the next one.
-enum class Converter : uint8_t { kNone, kX86, kRiscv };
+// The filter between the decoder and the cutter: our own branch converters, where a few
+// bytes at the end of each piece wait for the next one, or liblzma's over plain bytes.
+enum class Converter : uint8_t { kNone, kX86, kRiscv, kLiblzma };
 
 class Filter {
  public:
-  Filter(Converter converter, uint8_t* buffer, Cutter& cutter)
-      : converter_(converter), buffer_(buffer), cutter_(cutter), x86_(false) {}
+  Filter(Converter converter, uint8_t* buffer, codec::FilterConverter* liblzma, Cutter& cutter)
+      : converter_(converter), buffer_(buffer), liblzma_(liblzma), cutter_(cutter), x86_(false) {}
 
   StatusCode Put(const uint8_t* data, size_t size) {
     if (converter_ == Converter::kNone) return cutter_.Put(data, size);
+    if (converter_ == Converter::kLiblzma) {
+      liblzma_->Feed(data, size);
+      return Drain(false);
+    }
     while (size > 0) {
       size_t n = std::min(size, kBlock - carry_);
       std::memcpy(buffer_ + carry_, data, n);
@@ -130,14 +136,30 @@ class Filter {
   }
 
   StatusCode Flush() {
+    if (converter_ == Converter::kLiblzma) {
+      liblzma_->Feed(nullptr, 0);
+      return Drain(true);
+    }
     size_t n = carry_;
     carry_ = 0;
     return converter_ != Converter::kNone ? cutter_.Put(buffer_, n) : kOk;
   }
 
  private:
+  StatusCode Drain(bool finishing) {
+    for (;;) {
+      const uint8_t* piece;
+      size_t size;
+      if (liblzma_->Next(piece, size, finishing) != codec::Outcome::kOk)
+        return ConditionCode(Cls::CoderFailed, 0, CoderStep(kFilterStep, 1));
+      if (size == 0) return kOk;
+      if (StatusCode code = cutter_.Put(piece, size)) return code;
+    }
+  }
+
   Converter converter_;
   uint8_t* buffer_;
+  codec::FilterConverter* liblzma_;
   Cutter& cutter_;
   codec::X86Converter x86_;
   codec::RiscvConverter riscv_;
@@ -180,13 +202,14 @@ bool DecodeBuffers::AllocateBcj2() {
 
 namespace {
 
-bool Decoded(uint32_t method) { return method <= kLzma || method == kLzma2; }
+bool Decoded(uint32_t method) { return method <= kLzma || method == kLzma2 || method == kZstd; }
 
 // How a linear folder's filter is undone: by liblzma while it decodes LZMA or LZMA2, else
 // by our own converters.
 struct FilterPlan {
   Converter converter = Converter::kNone;
-  codec::Filter lzma = codec::Filter::kNone;
+  codec::Filter lzma = codec::Filter::kNone;   // undone by the LZMA or LZMA2 decoder
+  codec::Filter plain = codec::Filter::kNone;  // undone by liblzma over plain bytes
 };
 
 bool PlanFilter(const CoderRecord& c, FilterPlan& plan) {
@@ -199,10 +222,12 @@ bool PlanFilter(const CoderRecord& c, FilterPlan& plan) {
     plan.converter = Converter::kRiscv;
   else if (filter == codec::Filter::kX86 && !lzma)
     plan.converter = Converter::kX86;
-  else if (filter != codec::Filter::kNone && lzma)
+  else if (filter == codec::Filter::kNone)
+    return false;
+  else if (lzma)
     plan.lzma = filter;
   else
-    return false;
+    plan.converter = Converter::kLiblzma, plan.plain = filter;
   return true;
 }
 
@@ -278,7 +303,14 @@ StatusCode DecodeFolder(platform::File& archive, uint64_t offset, const ArchiveI
                                     filters.lzma))
     return code;
   Cutter cutter(index, f, receiver);
-  Filter filter(filters.converter, buffers.filter.get(), cutter);
+  if (filters.plain != codec::Filter::kNone) {
+    if (!buffers.plain_filter) buffers.plain_filter.reset(new (std::nothrow) codec::FilterConverter);
+    if (!buffers.plain_filter) return ConditionCode(Cls::NoMemory, 0, CoderStep(kFilterStep, 1));
+    if (codec::Outcome o = buffers.plain_filter->Init(filters.plain, c.delta_distance); o != codec::Outcome::kOk)
+      return ConditionCode(o == codec::Outcome::kNoMemory ? Cls::NoMemory : Cls::CoderInit, 0,
+                           CoderStep(kFilterStep, 1));
+  }
+  Filter filter(filters.converter, buffers.filter.get(), buffers.plain_filter.get(), cutter);
   if (StatusCode code = cutter.Start()) return code;
   for (;;) {
     const uint8_t* piece;

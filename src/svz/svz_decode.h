@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/filter_converter.h"
 #include "frame/status.h"
 #include "platform/file.h"
 #include "svz/svz_index.h"
@@ -33,6 +34,8 @@ struct DecodeBuffers {
   // A BCJ2 folder's: an input and an output buffer per branch, and BCJ2's output.
   static constexpr size_t kBcj2Buffers = 9;
   std::unique_ptr<uint8_t[]> bcj2;
+  // Filters behind Copy, Deflate or BZip2, on the first such folder of a call.
+  std::unique_ptr<codec::FilterConverter> plain_filter;
   bool Allocate();
   bool AllocateBcj2();  // on the first BCJ2 folder of a call
 };

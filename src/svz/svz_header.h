@@ -80,6 +80,7 @@ inline constexpr uint32_t kLastPackMethod = kLzma;
 // The codec's name of a method this library decodes (Copy for the others).
 inline codec::Method CodecMethod(uint32_t method) {
   return method == kLzma2  ? codec::Method::kLzma2
+         : method == kZstd ? codec::Method::kZstd
          : method <= kLzma ? static_cast<codec::Method>(method)
                            : codec::Method::kCopy;
 }

@@ -51,7 +51,7 @@ TEST_F(Lzma2, SevenZipDefaultsComeOutByteIdentical) {
   }
 }
 
-TEST_F(Lzma2, FiltersInFrontOfLzma2AndLzmaComeOutByteIdentical) {
+TEST_F(Lzma2, FiltersBehindEveryMethodComeOutByteIdentical) {
   Source(Files());
   const auto expected = Tree(dir / "src");
   struct Case {
@@ -66,6 +66,9 @@ TEST_F(Lzma2, FiltersInFrontOfLzma2AndLzmaComeOutByteIdentical) {
                {"-mf=RISCV", "RISCV LZMA2:"},
                {"-m0=RISCV -m1=Deflate", "RISCV Deflate "},
                {"-m0=BCJ -m1=Copy", "BCJ Copy "},
+               {"-m0=ARM64 -m1=Copy", "ARM64 Copy "},
+               {"-m0=Delta:4 -m1=Deflate", "Delta:4 Deflate "},
+               {"-m0=IA64 -m1=BZip2 -ms=off", "IA64 BZip2 "},
                {"-m0=LZMA -mf=ARM64", "ARM64 LZMA "},
                {"-m0=LZMA -mf=Delta:2 -ms=off", "Delta:2 LZMA "},
                {"-m0=LZMA -mf=SPARC -mhe=on -pk", "SPARC LZMA "}};
