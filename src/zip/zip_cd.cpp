@@ -9,6 +9,7 @@
 #include "crypto/hash.h"
 #include "frame/bytes.h"
 #include "zip/zip_coders.h"
+#include "zip/zip_record_fields.h"
 
 namespace tx::zip {
 
@@ -62,6 +63,30 @@ StatusCode CheckDigest(const uint8_t* block, size_t length, const ZipArchiveStat
   }
 }
 
+// Data in front of the archive (a self-extractor) moves everything by its size, while
+// the offsets stay relative to the archive's own start. The central directory should end
+// where the end records begin; when it ends earlier and the directory's signature is found
+// that much later, and not where the offset says, the difference is the prefix.
+void FindPrefix(CentralDirectory& cd, ZipArchiveState& state, const uint8_t* tail, uint64_t tail_start,
+                uint64_t directory_end) {
+  cd.prefix = 0;
+  if (state.cd_offset > directory_end || state.cd_size > directory_end - state.cd_offset) return;
+  const uint64_t prefix = directory_end - (state.cd_offset + state.cd_size);
+  if (prefix == 0 || (state.cd_flags & 3) != 0) return;  // a packed directory has no signature to find
+  auto signature_at = [&](uint64_t offset) {
+    uint8_t bytes[4];
+    if (offset >= tail_start && offset + 4 <= directory_end) {
+      std::memcpy(bytes, tail + (offset - tail_start), 4);
+    } else if (!cd.file.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin) || !cd.file.Read(bytes, 4)) {
+      return false;
+    }
+    return frame::LoadU32(bytes) == records::kCentralSignature;
+  };
+  if (signature_at(state.cd_offset) || !signature_at(state.cd_offset + prefix)) return;
+  cd.prefix = prefix;
+  state.cd_offset += prefix;
+}
+
 }  // namespace
 
 StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, CentralDirectory& cd,
@@ -77,8 +102,10 @@ StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, C
   size_t tail_length = 0;
   if (!cd.file.ReadPartial(tail.get(), kTailSize, tail_length) || tail_length != cd.file_size - tail_start)
     return SystemCode(SysCall::ReadFile, 0, 0x01);
-  if (StatusCode code = ReadTail(tail.get(), tail_length, cd.cipher, state)) return code;
+  size_t directory_end = 0;
+  if (StatusCode code = ReadTail(tail.get(), tail_length, cd.cipher, state, &directory_end)) return code;
   if (state.entry_count == 0) return kOk;
+  FindPrefix(cd, state, tail.get(), tail_start, tail_start + directory_end);
 
   bool beyond = state.cd_offset >= cd.file_size || state.cd_size >= cd.file_size - state.cd_offset;
   if (limit == DirectoryLimit::kSingleMember) {
@@ -167,6 +194,7 @@ StatusCode MemberLayout::Load(const CentralDirectory& cd, const ZipArchiveState&
                             *entry, *scratch) != kOk)
         break;
       position += record_length;
+      offset += cd.prefix;
       spans.push_back({offset, sum(sum(offset, 30), entry->compressed_size), false});
     }
     std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {

@@ -32,6 +32,9 @@ struct CentralDirectory {
   size_t length = 0;
   std::unique_ptr<uint8_t[]> decoded;  // a compressed directory as it decompresses
   ZipEntryInfo cipher;                 // method and cipher of a compressed or encrypted directory
+  // Bytes in front of the archive (a self-extractor's program): every offset the records
+  // give is this much short of the real one. The state's directory offset has it already.
+  uint64_t prefix = 0;
 };
 
 // How much the caller can take: one member in a small directory, or any archive.

@@ -108,7 +108,10 @@ size_t WriteSignatureRecord(uint8_t* out, const ZipArchiveState& state);
 // Reads the tail (the last 65536 bytes of the file, or all of a smaller file): entry
 // count, central-directory size, offset, flags, original size, digest; the cipher of an
 // encrypted central directory goes into `cd_cipher` (encryption kind, key length, flags).
-StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_cipher, ZipArchiveState& state);
+// `directory_end`, when given, gets where in `buffer` the central directory should end:
+// at the Zip64 end record, else at the end record.
+StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_cipher, ZipArchiveState& state,
+                    size_t* directory_end = nullptr);
 
 // Reads one central-directory record of `left` bytes or more; `record_length` gets its
 // length. With `validate`, the sizes and flags must agree and the name must be safe.

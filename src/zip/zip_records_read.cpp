@@ -49,6 +49,20 @@ bool ReadName(const uint8_t* bytes, size_t size, bool utf8, platform::WidePath& 
   return true;
 }
 
+// A folder by its attributes: the DOS directory bit from the FAT, HPFS, NTFS and VFAT
+// hosts, the file type in the mode from Unix.
+bool MarkedDirectory(uint8_t host, uint32_t attributes) {
+  switch (host) {
+    case 0:
+    case 6:
+    case 10:
+    case 11:
+    case 14: return (attributes & 0x10) != 0;
+    case 3: return (attributes >> 16 & 0xF000) == 0x4000;
+    default: return false;
+  }
+}
+
 StatusCode TailCode(uint8_t cls, uint8_t occurrence) { return MakeCode(0, cls, place::kTail, occurrence); }
 StatusCode RecordCode(uint8_t cls, uint8_t occurrence) {
   return MakeCode(0, cls, place::kCentralRecord, occurrence);
@@ -148,7 +162,8 @@ StatusCode ValidateRecord(uint16_t flags, const ZipEntryInfo& entry) {
 
 }  // namespace
 
-StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_cipher, ZipArchiveState& state) {
+StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_cipher, ZipArchiveState& state,
+                    size_t* directory_end) {
   if (length < 22) return TailCode(kClsNoEnd, 0x01);
   cd_cipher.method = kStore;
   cd_cipher.encryption = kNoEncryption;
@@ -170,6 +185,7 @@ StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_ciphe
   }
   if (end == length) return TailCode(kClsNoEnd, 0x02);
   const uint8_t* record = buffer + end;
+  if (directory_end != nullptr) *directory_end = end;
   const uint16_t count16 = LoadU16(record + 10);
   const uint32_t offset32 = LoadU32(record + 16);
   state.entry_count = count16;
@@ -189,6 +205,7 @@ StatusCode ReadTail(const uint8_t* buffer, size_t length, ZipEntryInfo& cd_ciphe
     } while (LoadU32(buffer + --at) != kZip64EndSignature);
   }
   const uint8_t* zip64 = buffer + at;
+  if (directory_end != nullptr) *directory_end = at;
   // State fields are 32 bits wide; larger values cannot describe a directory we could load.
   if (count16 == 0xFFFF) state.entry_count = Field32(LoadU64(zip64 + 32));
   state.cd_size = Field32(LoadU64(zip64 + 40));
@@ -251,6 +268,7 @@ StatusCode ReadCentralRecord(const uint8_t* record, size_t left, uint64_t& local
   entry.attributes = LoadU32(record + 38);
   const uint8_t host = record[5];
   constexpr uint8_t kHostUnix = 3;
+  const bool directory = MarkedDirectory(host, entry.attributes);
   entry.unix_mode = host == kHostUnix ? frame::UnixModeOfHighBits(entry.attributes) : frame::kNoUnixMode;
   if (host != 0 && host != 10) entry.attributes = 0;  // not Windows attribute bits
 
@@ -263,6 +281,17 @@ StatusCode ReadCentralRecord(const uint8_t* record, size_t left, uint64_t& local
   local_offset = LoadU32(record + 42);
   if (!ReadName(record + 46, name_size, entry.utf8_name != 0, entry.name)) {
     return SystemCode(SysCall::MultiByteToWide, place::kCentralRecord, 0x01);
+  }
+  if (directory) {
+    // Old DOS and Windows archivers mark folders by their attribute alone; the trailing
+    // "/" is what marks a folder everywhere else here.
+    size_t n = platform::Utf16Length(entry.name.units);
+    if (n > 0 && entry.name.units[n - 1] != u'/') {
+      if (n + 1 >= platform::kWidePathUnits)
+        return MakeCode(0, static_cast<uint8_t>(Cls::NameLength), place::kCentralRecord, 0x02);
+      entry.name.units[n] = u'/';
+      entry.name.units[n + 1] = 0;
+    }
   }
 
   const uint8_t* extra = record + 46 + name_size;

@@ -268,6 +268,7 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
     if (StatusCode code =
             ReadCentralRecord(s.cd.block.get(), s.cd.length, offset, true, record_length, entry, state))
       return code;
+    offset += s.cd.prefix;
     if (state.cd_signature_length > 0) {
       if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state))
         return code;
@@ -315,6 +316,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
       if (StatusCode code = ReadCentralRecord(s.cd.block.get() + position, s.cd.length - position, offset,
                                               true, record_length, entry, state))
         return code;
+      offset += s.cd.prefix;
       position += record_length;
       if (index == 1 && state.cd_signature_length > 0) {
         if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state)) {

@@ -81,7 +81,9 @@ StatusCode ReadRecord(const Archive& a, size_t position, Record& r) {
     return MakeCode(0, records::kClsRecordShort, place::kUpdateRecord, 0x02);
   Wiped<ZipArchiveState> scratch;
   r.bytes = p;
-  return ReadCentralRecord(p, left, r.offset, false, r.length, *r.entry, *scratch);
+  StatusCode code = ReadCentralRecord(p, left, r.offset, false, r.length, *r.entry, *scratch);
+  r.offset += a.cd.prefix;
+  return code;
 }
 
 // The record with its local-header offset moved to `offset`. The Zip64 field is rebuilt
@@ -266,6 +268,23 @@ StatusCode CopyMember(Writer& w, Archive& from, Record& r, uint64_t& copied) {
 }
 
 // Keeps one member: its record re-written for where it now starts, its bytes copied.
+// A self-extractor's program in front of the archive goes to the new archive first; the
+// offsets written after it count from the file's start, as a self-extractor's should.
+StatusCode CopyPrefix(Writer& w, Archive& from) {
+  const uint64_t prefix = from.cd.prefix;
+  if (prefix == 0) return kOk;
+  platform::File& in = from.cd.file;
+  if (!in.Seek(0, platform::SeekFrom::Begin)) return SystemCode(SysCall::SetFilePointer, kBody, 0x21);
+  for (uint64_t done = 0; done < prefix;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, prefix - done));
+    if (!in.Read(w.buffer.get(), piece)) return SystemCode(SysCall::ReadFile, kBody, 0x21);
+    if (!w.out.file().Write(w.buffer.get(), piece)) return SystemCode(SysCall::WriteFile, kBody, 0x21);
+    done += piece;
+  }
+  w.offset = prefix;
+  return kOk;
+}
+
 StatusCode Keep(Writer& w, Archive& from, Record& r, StatusCode no_grow) {
   uint8_t* room = w.block.Room(r.length + 32);  // a Zip64 field may be added
   if (room == nullptr) return no_grow;
@@ -376,6 +395,7 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
     // Who may read the archive stays as it was.
     if (!w.out.file().SetModeFrom(old.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (old.state->entry_count == 0) return kOk;  // nothing to delete; the old file stays
+    if (StatusCode code = CopyPrefix(w, old)) return code;
 
     Record r;
     for (uint32_t index = 1, position = 0; position < old.cd.length; ++index) {
@@ -418,6 +438,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     if (StatusCode code = Load(to.c_str(), kChanged, dst)) return code;
     if (!w.out.file().SetModeFrom(dst.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (src.state->entry_count == 0) return kOk;
+    if (StatusCode code = CopyPrefix(w, dst)) return code;
     const uint32_t total = src.state->entry_count + dst.state->entry_count;
 
     // Times of the source members the filter selects, and of every destination member.
