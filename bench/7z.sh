@@ -6,7 +6,7 @@
 # every file (BCJ mode 1), which leaves text as it is. Time is the best of the
 # runs, memory the peak resident size (/usr/bin/time -v).
 # Then the same archives unpacked by both, and 7-Zip's default archive of the tree (LZMA2,
-# BCJ for the shared libraries) unpacked by both.
+# BCJ for the shared libraries) and its -mx=9 archive (BCJ2 for them) unpacked by both.
 # usage: bench/7z.sh [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must exist)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -76,6 +76,8 @@ for set in tree big; do
 done
 (cd "$work/tree" && 7zz a -bd -t7z -mmt=1 "$work/tree-d.7z" . > /dev/null)
 unpack "tree: unpack 7zz default (LZMA2)" "$work/tree-d.7z" "$work/tree-d.7z" "$work/tree"
+(cd "$work/tree" && 7zz a -bd -t7z -mx=9 -mmt=1 "$work/tree-9.7z" . > /dev/null)
+unpack "tree: unpack 7zz -mx=9 (BCJ2)" "$work/tree-9.7z" "$work/tree-9.7z" "$work/tree"
 src="$work/big"
 r1=$(best "rm -f '$work/t.7z'; '$cli' 7z pack1 '$work/t.7z' '$src/data.bin' --method copy --password bench")
 r2=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$work/s.7z' '$src/data.bin'")

@@ -27,10 +27,12 @@ inline std::string Mixed(size_t size, unsigned seed) {
 }
 
 // Decodes `input` fed in pieces of `feed` bytes into output pieces of at most `room`
-// bytes; `out` gets everything produced. kDamaged when the stream does not end.
+// bytes; `out` gets everything produced. kDamaged when the stream does not end. `strict`
+// decodes as an archive reader does: all of the input is fed, bytes left after the end are
+// damage, and the stream's End is the outcome.
 inline codec::Outcome DecodeAll(codec::Decoder& decoder, codec::Method method, const std::string& properties,
                                 uint64_t size, const std::string& input, std::string& out,
-                                size_t feed = 65536, size_t room = 65536) {
+                                size_t feed = 65536, size_t room = 65536, bool strict = false) {
   using codec::Outcome;
   out.clear();
   if (Outcome o = decoder.Init(method, Bytes(properties), properties.size(), size); o != Outcome::kOk)
@@ -49,8 +51,10 @@ inline codec::Outcome DecodeAll(codec::Decoder& decoder, codec::Method method, c
         return o;
       out.append(reinterpret_cast<const char*>(piece), produced);
     } while (produced > 0);
-  } while (at < input.size() && !decoder.ended());
-  return decoder.ended() ? Outcome::kOk : Outcome::kDamaged;
+    if (strict && decoder.ended() && decoder.unused() > 0) return Outcome::kDamaged;
+  } while (at < input.size() && (strict || !decoder.ended()));
+  if (!decoder.ended()) return Outcome::kDamaged;
+  return strict ? decoder.End() : Outcome::kOk;
 }
 
 // A source over a string that fails at its `fail_at`-th read; it notes the first byte of

@@ -39,29 +39,9 @@ std::string RawFrame(int window_log, const std::string& data) {
   return s + Le32(block).substr(0, 3) + data;
 }
 
-// Decodes as an archive reader does: all of `input` is fed in pieces of `feed` bytes, and
-// bytes left after the end are damage.
 Outcome Decode(codec::Decoder& decoder, uint64_t size, const std::string& input, std::string& out,
                size_t feed = 65536, size_t room = 65536) {
-  out.clear();
-  if (Outcome o = decoder.Init(Method::kZstd, nullptr, 0, size); o != Outcome::kOk) return o;
-  std::vector<uint8_t> buffer(room);
-  size_t at = 0;
-  do {
-    const size_t n = std::min(feed, input.size() - at);
-    decoder.Feed(Bytes(input) + at, n);
-    at += n;
-    const uint8_t* piece;
-    size_t produced;
-    do {
-      if (Outcome o = decoder.Next(buffer.data(), room, piece, produced, at == input.size());
-          o != Outcome::kOk)
-        return o;
-      out.append(reinterpret_cast<const char*>(piece), produced);
-    } while (produced > 0);
-    if (decoder.ended() && decoder.unused() > 0) return Outcome::kDamaged;
-  } while (at < input.size());
-  return decoder.ended() ? decoder.End() : Outcome::kDamaged;
+  return DecodeAll(decoder, Method::kZstd, "", size, input, out, feed, room, true);
 }
 
 TEST(Zstd, FramesFromLibzstdAndTheCommandInPiecesOfAnySize) {
