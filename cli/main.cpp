@@ -1,6 +1,8 @@
 // tessarex: the command-line host of the library.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -51,6 +53,11 @@ constexpr const char* kHelp =
     "                        (Enter goes on, Esc stops)\n"
     "                        The questions appear on the terminal; without one they\n"
     "                        cannot be asked and the operation stops.\n"
+    "  --code-page N         read ZIP names without the UTF-8 flag that are not UTF-8\n"
+    "                        in DOS code page N (932 Japanese, 866 Cyrillic, 850\n"
+    "                        Western European, ...); by default the one Windows uses\n"
+    "                        for the language of LC_ALL, LC_CTYPE or LANG (437 for\n"
+    "                        English and C)\n"
     "  -h, --help            show this help\n"
     "  --version             show the version\n"
     "\n"
@@ -62,6 +69,26 @@ constexpr const char* kHelp =
 }  // namespace tx::cli
 
 namespace {
+
+// The --code-page value: a decimal number this system can decode.
+bool SetCodePage(const char* value) {
+  if (value == nullptr) {
+    std::fputs("tessarex: --code-page needs a code page number (see tessarex --help)\n", stderr);
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long number = std::strtoul(value, &end, 10);
+  if (*value < '0' || *value > '9' || *end != 0 || errno != 0 || number == 0 || number > 0xFFFF) {
+    std::fprintf(stderr, "tessarex: --code-page %s: not a code page number\n", value);
+    return false;
+  }
+  if (uint32_t code = tessarex_set_code_page(static_cast<uint32_t>(number))) {
+    std::fprintf(stderr, "tessarex: --code-page %s: %s\n", value, tx::cli::StatusText(code).c_str());
+    return false;
+  }
+  return true;
+}
 
 // An interrupted command leaves no temporary file behind, then ends as the signal says.
 void EndOnSignal(int sig) {
@@ -97,6 +124,8 @@ int main(int argc, char** argv) {
       options.flags |= TESSAREX_FLAG_ASK_PASSWORD;
     } else if (arg == "--ask-on-error") {
       options.flags |= TESSAREX_FLAG_ASK_ON_ERROR;
+    } else if (arg == "--code-page") {
+      if (!SetCodePage(i + 1 < argc ? argv[++i] : nullptr)) return 2;
     } else {
       std::fprintf(stderr, "tessarex: unknown option %s (see tessarex --help)\n", argv[i]);
       return 2;

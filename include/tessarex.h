@@ -453,6 +453,15 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_list(void* parent, const char* 
  * ".NAME.tessarex-XXXXXX" beside their targets). It is async-signal-safe: a host calls it
  * from its SIGINT or SIGTERM handler before the process ends, so an interrupted call
  * leaves nothing behind. Always returns 0.
+ *
+ * tessarex_set_code_page chooses, for the whole process, the DOS code page in which ZIP
+ * member names without the UTF-8 flag are read when they are not valid UTF-8 (extraction,
+ * listing and the names updates match), for instance 932 for Japanese or 866 for Russian archives.
+ * 0 returns to the default: the OEM code page Windows gives the language of LC_ALL, else
+ * LC_CTYPE, else LANG (932 for ja, 866 for ru, 850 for de, 437 for en_US, C and any
+ * language without one of its own). A name holding a sequence the code page does not
+ * define is refused like any other undecodable name. Returns 0, or 0x00010002 for a code
+ * page this system cannot decode (the choice then stays as it was).
  */
 enum { TESSAREX_LANGUAGE_LOCALE = 0, TESSAREX_LANGUAGE_ENGLISH = 1, TESSAREX_LANGUAGE_JAPANESE = 2 };
 
@@ -460,6 +469,7 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_status_text(uint32_t code,
                                                                   uint32_t size);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_failure_text(char* buffer, uint32_t size);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_remove_temporaries(void);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_set_code_page(uint32_t code_page);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,7 @@
 
 #include "frame/status.h"
 #include "frame/status_text.h"
+#include "platform/code_page.h"
 #include "platform/failure.h"
 #include "platform/temporaries.h"
 #include "tessarex.h"
@@ -41,6 +42,15 @@ TessarexStatus TESSAREX_STDCALL tessarex_status_text(uint32_t code, uint32_t lan
 
 TessarexStatus TESSAREX_STDCALL tessarex_remove_temporaries(void) {
   tx::platform::RemoveTemporaries();
+  return 0;
+}
+
+TessarexStatus TESSAREX_STDCALL tessarex_set_code_page(uint32_t code_page) {
+  try {
+    if (!tx::platform::SetNameCodePage(code_page)) return tx::ConditionCode(tx::Cls::BadArgument, 0, 0x02);
+  } catch (...) {
+    return tx::ConditionCode(tx::Cls::NoMemory, 0, 0x00);
+  }
   return 0;
 }
 

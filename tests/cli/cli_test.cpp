@@ -145,7 +145,7 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
                           "svz_unpack1", "svz_unpack2", "svz_unpack3",    "svz_list"}));
   // The Linux extensions, each named in the public header.
   EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text",
-                                               "tessarex_remove_temporaries"}));
+                                               "tessarex_remove_temporaries", "tessarex_set_code_page"}));
   std::string header = tx::test::ReadFile(TX_INCLUDE_DIR "/tessarex.h");
   for (const std::string& name : extensions) EXPECT_NE(header.find(name + "("), std::string::npos) << name;
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),
