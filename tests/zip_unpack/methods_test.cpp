@@ -113,9 +113,9 @@ TEST_F(ZipMethods, HandBuiltMembersPlainAndBehindAes) {
                  {"xz0", ""},
                  {"lzma0", ""}},
                 "pw");
-    // The fixtures are right: 7-Zip reads the LZMA and XZ members too.
+    // The fixtures are right: 7-Zip reads them too (an empty XZ member it calls data after the end).
     std::string log;
-    EXPECT_EQ(Peer("7zz t -ppw " + Quote(archive) + " lzma.txt xz.bin", &log), 0) << log;
+    EXPECT_EQ(Peer("7zz t -ppw " + Quote(archive) + " -x!xz0", &log), 0) << log;
   }
   // Two XZ streams, the second with padding, make one member.
   std::string two = Xz(text) + Xz(random) + std::string(4, '\0');
