@@ -11,7 +11,7 @@
 
 namespace tx::zip {
 
-// The methods read here and written by no one in this library.
+// Methods this library reads but does not write.
 inline constexpr uint32_t kLzmaMethod = 14, kZstdMethod = 93, kXzMethod = 95;
 // Method 14's data starts with the SDK version (2 bytes), the properties' size (2 bytes,
 // always 5) and the five LZMA property bytes.
