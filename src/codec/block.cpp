@@ -82,7 +82,8 @@ Outcome CompressBlock(Method method, const BlockSettings& settings, const uint8_
       return outcome;
     }
     case Method::kLzma2:
-    case Method::kZstd: break;  // decoded only
+    case Method::kZstd:
+    case Method::kXz: break;  // decoded only
   }
   return Outcome::kSetupFailed;
 }

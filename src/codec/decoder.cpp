@@ -72,6 +72,7 @@ Outcome Decoder::Init(Method method, const uint8_t* properties, size_t propertie
   ended_ = false;
   input_ = nullptr;
   input_left_ = 0;
+  mismatch_ = Mismatch::kNone;
   if (method == Method::kCopy) {
     ended_ = true;  // a copy has no end of its own
     return Outcome::kOk;
@@ -100,6 +101,9 @@ Outcome Decoder::Init(Method method, const uint8_t* properties, size_t propertie
     }
     case Method::kZstd:
       if (Outcome outcome = InitZstd(size); outcome != Outcome::kOk) return outcome;
+      break;
+    case Method::kXz:
+      if (Outcome outcome = InitXz(size); outcome != Outcome::kOk) return outcome;
       break;
     default: return Outcome::kSetupFailed;
   }
@@ -202,6 +206,20 @@ Outcome Decoder::InitZstd(uint64_t size) {
   return Outcome::kOk;
 }
 
+Outcome Decoder::InitXz(uint64_t size) {
+  State& s = *state_;
+  s.xz = LZMA_STREAM_INIT;
+  // The limit is checked against each stream's header before its dictionary is allocated.
+  const lzma_ret rc = lzma_stream_decoder(&s.xz, kMaxLzmaMemory, LZMA_CONCATENATED);
+  if (rc != LZMA_OK) {
+    lzma_end(&s.xz);
+    return rc == LZMA_MEM_ERROR ? Outcome::kNoMemory : Outcome::kSetupFailed;
+  }
+  s.size = size;
+  s.produced = 0;
+  return Outcome::kOk;
+}
+
 void Decoder::Feed(const uint8_t* data, size_t size) {
   input_ = data;
   input_left_ = size;
@@ -220,6 +238,7 @@ Outcome Decoder::Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& 
   if (!active_) return Outcome::kSetupFailed;
   if (raw_) return NextRaw(out, room, size, finishing);
   if (method_ == Method::kZstd) return NextZstd(out, room, size, finishing);
+  if (method_ == Method::kXz) return NextXz(out, room, size, finishing);
   return method_ == Method::kLzma ? NextLzma(out, room, size, finishing)
                                   : NextStream(out, room, size, finishing);
 }
@@ -292,18 +311,31 @@ Outcome Decoder::NextLzma(uint8_t* out, size_t room, size_t& size, bool finishin
     SRes result = LzmaDec_DecodeToDic(&d, start + span, input_, &taken, mode, &status);
     input_ += taken;
     input_left_ -= taken;
-    if (result != SZ_OK) return Outcome::kDamaged;
+    if (result != SZ_OK) {
+      // With all output there, anything but an end marker means the stream goes on.
+      if (s.produced + (d.dicPos - start) == s.size && status == LZMA_STATUS_NOT_FINISHED)
+        mismatch_ = Mismatch::kBeyond;
+      return Outcome::kDamaged;
+    }
     size = d.dicPos - start;
     std::memcpy(out, d.dic + start, size);
     s.produced += size;
     if (status == LZMA_STATUS_FINISHED_WITH_MARK) {
-      if (s.produced != s.size) return Outcome::kDamaged;  // an end marker before the end
+      if (s.produced != s.size) {  // an end marker before the end
+        mismatch_ = Mismatch::kShort;
+        return Outcome::kDamaged;
+      }
       ended_ = true;
     } else if (s.produced == s.size && status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK) {
       ended_ = true;
     }
     if (size > 0 || ended_) return Outcome::kOk;
-    if (input_left_ == 0) return finishing ? Outcome::kDamaged : Outcome::kOk;
+    if (input_left_ == 0) {
+      if (!finishing) return Outcome::kOk;
+      // The range coder at rest with nothing held back: the data may end here, short of the size.
+      if (d.remainLen == 0 && d.code == 0 && d.tempBufSize == 0) mismatch_ = Mismatch::kShort;
+      return Outcome::kDamaged;
+    }
     if (taken == 0) return Outcome::kDamaged;
   }
   return Outcome::kOk;
@@ -327,12 +359,18 @@ Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing
     input_ += consumed;
     input_left_ -= consumed;
     const size_t made = space - x.avail_out;
-    if (left == 0 && made > 0) return Outcome::kDamaged;
+    if (left == 0 && made > 0) {
+      mismatch_ = Mismatch::kBeyond;
+      return Outcome::kDamaged;
+    }
     if (rc != LZMA_OK && rc != LZMA_STREAM_END && rc != LZMA_BUF_ERROR) return Outcome::kDamaged;
     size = made;
     s.produced += made;
     if (rc == LZMA_STREAM_END) {
-      if (s.produced != s.size) return Outcome::kDamaged;  // an end mark before the end
+      if (s.produced != s.size) {  // an end mark before the end
+        mismatch_ = Mismatch::kShort;
+        return Outcome::kDamaged;
+      }
       ended_ = true;
     }
     if (size > 0 || ended_) return Outcome::kOk;
@@ -360,7 +398,10 @@ Outcome Decoder::NextZstd(uint8_t* out, size_t room, size_t& size, bool finishin
     if (ZSTD_isError(rc))
       return ZSTD_getErrorCode(rc) == ZSTD_error_frameParameter_windowTooLarge ? Outcome::kTooLarge
                                                                                : Outcome::kDamaged;
-    if (left == 0 && o.pos > 0) return Outcome::kDamaged;
+    if (left == 0 && o.pos > 0) {
+      mismatch_ = Mismatch::kBeyond;
+      return Outcome::kDamaged;
+    }
     size = o.pos;
     s.produced += size;
     // 0: a frame is complete and all its output given. A call that does nothing says
@@ -368,8 +409,54 @@ Outcome Decoder::NextZstd(uint8_t* out, size_t room, size_t& size, bool finishin
     if (in.pos > 0 || size > 0) s.frame_ended = rc == 0;
     ended_ = s.produced == s.size && s.frame_ended;
     if (size > 0) return Outcome::kOk;
-    if (input_left_ == 0) return finishing && !ended_ ? Outcome::kDamaged : Outcome::kOk;
+    if (input_left_ == 0) {
+      if (!finishing || ended_) return Outcome::kOk;
+      if (s.frame_ended) mismatch_ = Mismatch::kShort;
+      return Outcome::kDamaged;
+    }
     if (in.pos == 0) return Outcome::kDamaged;
+  }
+  return Outcome::kOk;
+}
+
+Outcome Decoder::NextXz(uint8_t* out, size_t room, size_t& size, bool finishing) {
+  State& s = *state_;
+  lzma_stream& x = s.xz;
+  while (!ended_) {
+    const uint64_t left = s.size - s.produced;
+    if (room == 0 && left > 0) return Outcome::kOk;
+    // Once all output is there, one spare byte shows a stream that goes on past it.
+    uint8_t spare;
+    const size_t space = left == 0 ? 1 : static_cast<size_t>(std::min<uint64_t>(room, left));
+    x.next_in = input_;
+    x.avail_in = input_left_;
+    x.next_out = left == 0 ? &spare : out;
+    x.avail_out = space;
+    // Another stream may follow until the input is known to end.
+    const lzma_ret rc = lzma_code(&x, finishing ? LZMA_FINISH : LZMA_RUN);
+    const size_t consumed = input_left_ - x.avail_in;
+    input_ += consumed;
+    input_left_ -= consumed;
+    const size_t made = space - x.avail_out;
+    if (left == 0 && made > 0) {
+      mismatch_ = Mismatch::kBeyond;
+      return Outcome::kDamaged;
+    }
+    if (rc == LZMA_MEMLIMIT_ERROR) return Outcome::kTooLarge;
+    if (rc == LZMA_MEM_ERROR) return Outcome::kNoMemory;
+    if (rc != LZMA_OK && rc != LZMA_STREAM_END && rc != LZMA_BUF_ERROR) return Outcome::kDamaged;
+    size = made;
+    s.produced += made;
+    if (rc == LZMA_STREAM_END) {
+      if (s.produced != s.size) {
+        mismatch_ = Mismatch::kShort;
+        return Outcome::kDamaged;
+      }
+      ended_ = true;
+    }
+    if (size > 0 || ended_) return Outcome::kOk;
+    if (input_left_ == 0 && !finishing) return Outcome::kOk;
+    if (consumed == 0) return Outcome::kDamaged;
   }
   return Outcome::kOk;
 }
@@ -377,7 +464,7 @@ Outcome Decoder::NextZstd(uint8_t* out, size_t room, size_t& size, bool finishin
 Outcome Decoder::End() {
   if (!active_) return Outcome::kOk;
   active_ = false;
-  if (raw_) {
+  if (raw_ || method_ == Method::kXz) {
     raw_ = false;
     lzma_end(&state_->xz);
     return Outcome::kOk;

@@ -1,5 +1,5 @@
-// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA, LZMA2, Zstandard and filters): the caller
-// feeds input pieces and takes the output piece by piece.
+// Pull-model streaming decoding (Copy, raw Deflate, BZip2, LZMA, LZMA2, Zstandard, .xz and filters): the
+// caller feeds input pieces and takes the output piece by piece.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +40,10 @@ class Decoder {
   // Zstandard: `size` the exact output size; the stream is one or more frames (skippable
   // ones too) and ends where a frame ends with `size` bytes produced. A frame whose window
   // is above 2^kMaxZstdWindowLog is kTooLarge (from Next, which reads the frame headers).
+  // XZ: `size` the exact output size; one or more .xz streams (and stream padding) that end
+  // where the input ends, so only a finishing Next ends it. Bytes after them that are not
+  // a stream are kDamaged; a stream whose memory need is above kMaxLzmaMemory is kTooLarge
+  // (from Next).
   Outcome Init(Method method, const uint8_t* properties, size_t properties_size, uint64_t size,
                Filter filter = Filter::kNone, uint32_t delta_distance = 0);
   // Takes the next input piece, which must stay valid until Next has used it up.
@@ -55,6 +59,10 @@ class Decoder {
   // Fed bytes the coder has not taken; once the stream has ended they follow its end.
   size_t unused() const { return input_left_; }
   Method method() const { return method_; }
+  // After a failed Next of LZMA, LZMA2, Zstandard or XZ: whether the stream ended on its own
+  // short of `size` or yields more than `size`, so a caller can tell a wrong size from damage.
+  enum class Mismatch : uint8_t { kNone, kShort, kBeyond };
+  Mismatch mismatch() const { return mismatch_; }
   // Ends the stream; kEndFailed when the library reports a failure at its end.
   Outcome End();
 
@@ -67,6 +75,8 @@ class Decoder {
   Outcome NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome InitZstd(uint64_t size);
   Outcome NextZstd(uint8_t* out, size_t room, size_t& size, bool finishing);
+  Outcome InitXz(uint64_t size);
+  Outcome NextXz(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome NextStream(uint8_t* out, size_t room, size_t& size, bool finishing);
 
   std::unique_ptr<State> state_;    // made by the first Init of a method other than Copy
@@ -75,6 +85,7 @@ class Decoder {
   Method method_ = Method::kCopy;
   bool active_ = false, ended_ = false;
   bool raw_ = false;  // liblzma decodes this stream
+  Mismatch mismatch_ = Mismatch::kNone;
 };
 
 }  // namespace tx::codec

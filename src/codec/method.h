@@ -5,7 +5,15 @@
 
 namespace tx::codec {
 
-enum class Method : uint8_t { kCopy = 0, kDeflate = 1, kBzip2 = 2, kLzma = 3, kLzma2 = 4, kZstd = 5 };
+enum class Method : uint8_t {
+  kCopy = 0,
+  kDeflate = 1,
+  kBzip2 = 2,
+  kLzma = 3,
+  kLzma2 = 4,
+  kZstd = 5,
+  kXz = 6,  // .xz streams, as ZIP stores them
+};
 
 // Filters undone on the output of LZMA or LZMA2, or on plain bytes (decoding only): the branch
 // converters and Delta.

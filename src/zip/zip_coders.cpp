@@ -16,11 +16,23 @@ bool CodecMethod(uint32_t method, codec::Method& coder) {
     case kStore: coder = codec::Method::kCopy; return true;
     case kDeflate: coder = codec::Method::kDeflate; return true;
     case kBzip2: coder = codec::Method::kBzip2; return true;
+    case kLzmaMethod: coder = codec::Method::kLzma; return true;
+    case kZstdMethod: coder = codec::Method::kZstd; return true;
+    case kXzMethod: coder = codec::Method::kXz; return true;
     default: return false;
   }
 }
 
-uint8_t MethodSite(uint32_t method) { return method == kDeflate ? 0x10 : method == kBzip2 ? 0x20 : 0x00; }
+uint8_t MethodSite(uint32_t method) {
+  switch (method) {
+    case kDeflate: return 0x10;
+    case kBzip2: return 0x20;
+    case kLzmaMethod: return 0x30;
+    case kZstdMethod: return 0x40;
+    case kXzMethod: return 0x50;
+    default: return 0x00;
+  }
+}
 
 StatusCode CompressBuffer(uint32_t method, uint32_t level, const uint8_t* in, size_t in_size, uint8_t* out,
                           size_t& out_size, size_t capacity) {
@@ -49,7 +61,7 @@ StatusCode DecompressDirectory(uint32_t method, const uint8_t* in, size_t size, 
   // A directory compressed with Store is not one: only Deflate and BZip2 are taken.
   codec::Method coder;
   Outcome outcome = expected > codec::kMaxBlockSize ? Outcome::kTooLarge : Outcome::kDamaged;
-  if (CodecMethod(method, coder) && coder != codec::Method::kCopy)
+  if ((method == kDeflate || method == kBzip2) && CodecMethod(method, coder))
     outcome = codec::DecompressBlock(coder, nullptr, 0, in, size, expected, out);
   switch (outcome) {
     case Outcome::kOk: return kOk;

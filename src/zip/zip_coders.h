@@ -1,5 +1,5 @@
-// ZIP's compression methods on the shared coders: method numbers 0, 8 and 12, and ZIP's
-// codes composed from the coders' outcomes.
+// ZIP's compression methods on the shared coders: method numbers 0, 8, 12, 14, 93 and 95, and
+// ZIP's codes composed from the coders' outcomes.
 #pragma once
 
 #include <cstddef>
@@ -11,13 +11,21 @@
 
 namespace tx::zip {
 
+// Methods this library reads but does not write.
+inline constexpr uint32_t kLzmaMethod = 14, kZstdMethod = 93, kXzMethod = 95;
+// Method 14's data starts with the SDK version (2 bytes), the properties' size (2 bytes,
+// always 5) and the five LZMA property bytes.
+inline constexpr size_t kLzmaHeader = 9;
+
 // zlib's memory level for member data (a central directory takes the default, 8).
 inline constexpr int kMemberMemoryLevel = 9;
 
-// The coder of ZIP method 0 (Store: Copy), 8 (Deflate) or 12 (BZip2); false for others.
+// The coder of ZIP method 0 (Store: Copy), 8 (Deflate), 12 (BZip2), 14 (LZMA), 93 (Zstandard)
+// or 95 (XZ); false for others.
 bool CodecMethod(uint32_t method, codec::Method& coder);
 
-// The occurrence base of a method's codes: 0x00 Store, 0x10 Deflate, 0x20 BZip2.
+// The occurrence base of a method's codes: 0x00 Store, 0x10 Deflate, 0x20 BZip2, 0x30 LZMA,
+// 0x40 Zstandard, 0x50 XZ.
 uint8_t MethodSite(uint32_t method);
 
 // One-call compression of a central directory into `out` (at most `capacity` bytes);

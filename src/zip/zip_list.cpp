@@ -32,11 +32,25 @@ std::string Column(std::string text, size_t width) {
 
 std::string MethodName(uint32_t method) {
   switch (method) {
+    // At most 7 characters: the column is 8 wide with its separating space.
     case 0: return "Store";
+    case 1: return "Shrink";
+    case 2:
+    case 3:
+    case 4:
+    case 5: return "Reduce";
+    case 6: return "Implode";
     case 8: return "Deflate";
     case 9: return "Defla64";
     case 10: return "DCL Imp";
     case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 19: return "LZ77";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
     default: return "Unknown";
   }
 }

@@ -40,6 +40,7 @@ bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
 // The classes after which the user may choose to go on with the next member.
 bool CanGoOn(StatusCode code) {
   switch (ClassOf(code) >> 16) {
+    case 0x30:
     case 0x31:
     case 0x33:
     case 0x41:
@@ -188,9 +189,30 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   const uint8_t site = MethodSite(entry.method);
   codec::Method method;
   if (!CodecMethod(entry.method, method)) return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+  auto decrypt = [&](uint8_t* data, size_t size) {
+    if (IsAes(kind))
+      ZipAesDecrypt(data, size, aes);
+    else if (kind == kTraditional)
+      crypto::ZipCryptoDecrypt(data, size, keys);
+  };
+  // LZMA's header is part of the (encrypted) member data; only five property bytes are known.
+  uint8_t lzma_header[kLzmaHeader] = {};
+  if (method == codec::Method::kLzma) {
+    if (length < kLzmaHeader)
+      return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + 0x01));
+    if (!r.archive.Read(lzma_header, kLzmaHeader)) return SystemCode(SysCall::ReadFile, kPlace, 0x06);
+    decrypt(lzma_header, kLzmaHeader);
+    length -= kLzmaHeader;
+    if (frame::LoadU16(lzma_header + 2) != 5)
+      return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
+  }
   codec::Decoder decoder;
-  if (decoder.Init(method, nullptr, 0, 0) != codec::Outcome::kOk)
-    return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
+  const bool lzma = method == codec::Method::kLzma;
+  // Windows and dictionaries beyond the coders' limits are refused before anything is allocated.
+  if (codec::Outcome outcome = decoder.Init(method, lzma ? lzma_header + 4 : nullptr, lzma ? 5 : 0, declared);
+      outcome != codec::Outcome::kOk)
+    return ConditionCode(Cls::CoderInit, kPlace,
+                         static_cast<uint8_t>(site + (outcome == codec::Outcome::kTooLarge ? 0x02 : 0x01)));
   frame::OutputFile out;
   if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
 
@@ -201,9 +223,18 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     for (;;) {
       const uint8_t* piece;
       size_t size;
-      if (decoder.Next(r.output, kDataBlock, piece, size, finishing) != codec::Outcome::kOk)
+      const codec::Outcome outcome = decoder.Next(r.output, kDataBlock, piece, size, finishing);
+      if (outcome == codec::Outcome::kTooLarge)
+        return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x02));
+      if (outcome != codec::Outcome::kOk) {
+        // Coders that know the size stop at it; they tell a stream of another size apart.
+        if (decoder.mismatch() == codec::Decoder::Mismatch::kBeyond)
+          return ConditionCode(Cls::CoderFailed, kPlace, 0x03);
+        if (decoder.mismatch() == codec::Decoder::Mismatch::kShort)
+          return ConditionCode(Cls::CoderFailed, kPlace, 0x04);
         return ConditionCode(Cls::CoderFailed, kPlace,
                              static_cast<uint8_t>(site + (finishing ? 0x02 : 0x01)));
+      }
       if (size == 0) return kOk;
       if (size > declared - written) return ConditionCode(Cls::CoderFailed, kPlace, 0x03);
       written += size;
@@ -219,13 +250,12 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if ((r.flags & kProgress) && ui::ProgressUpdate(static_cast<uint32_t>(
                                      100 - static_cast<unsigned __int128>(remaining) * 100 / length)) != 0)
       return ConditionCode(Cls::Cancelled, kPlace, 0x02);
-    if (IsAes(kind))
-      ZipAesDecrypt(r.input, n, aes);
-    else if (kind == kTraditional)
-      crypto::ZipCryptoDecrypt(r.input, n, keys);
+    decrypt(r.input, n);
     decoder.Feed(r.input, n);
     if (StatusCode code = write(false)) return code;
-    if (method != codec::Method::kCopy && decoder.ended() && (decoder.unused() > 0 || remaining > 0))
+    // Zstandard takes what follows its end itself: frames that yield nothing, or damage.
+    if (method != codec::Method::kCopy && method != codec::Method::kZstd && decoder.ended() &&
+        (decoder.unused() > 0 || remaining > 0))
       return ConditionCode(Cls::CoderFailed, kPlace, 0x05);
   }
   if (!decoder.ended()) {

@@ -62,7 +62,7 @@ TEST(ZipList, EveryKindOfRecordWithRulesAndTotals) {
       Row("     ", "Store   ", none, "00000003", one, "unix") + kRule +
       Row("   A ", "Defla64 ", none, "00000004", one, "m9") +
       Row("   A ", "DCL Imp ", none, "00000005", one, "m10") +
-      Row("   A ", "Unknown ", none, "00000006", one, "m14 with space") + kRule +
+      Row("   A ", "LZMA    ", none, "00000006", one, "m14 with space") + kRule +
       "       11 files       1 empties       1 folders                1012          403\r\n";
   std::string text;
   ASSERT_EQ(List(archive, text), 0u);

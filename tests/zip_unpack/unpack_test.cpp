@@ -65,7 +65,7 @@ TEST_F(Unpack, WinZipAesPasswordsAndPrompt) {
 
 TEST_F(Unpack, DamagedMembersAndTheOfferToGoOn) {
   Member bad{.name = "bad.txt", .data = "content", .crc = 0x12345678};
-  Member unknown{.name = "lzma.bin", .data = "xx", .method = 14};
+  Member unknown{.name = "ppmd.bin", .data = "xx", .method = 98};
   Member good{.name = "good.txt", .data = "fine", .method = 8};
   std::string archive = Archive({bad, unknown, good});
   std::string out = Out();
