@@ -236,9 +236,8 @@ Outcome Decoder::Next(uint8_t* out, size_t room, const uint8_t*& piece, size_t& 
     return Outcome::kOk;
   }
   if (!active_) return Outcome::kSetupFailed;
-  if (raw_) return NextRaw(out, room, size, finishing);
+  if (raw_ || method_ == Method::kXz) return NextLiblzma(out, room, size, finishing);
   if (method_ == Method::kZstd) return NextZstd(out, room, size, finishing);
-  if (method_ == Method::kXz) return NextXz(out, room, size, finishing);
   return method_ == Method::kLzma ? NextLzma(out, room, size, finishing)
                                   : NextStream(out, room, size, finishing);
 }
@@ -341,9 +340,12 @@ Outcome Decoder::NextLzma(uint8_t* out, size_t room, size_t& size, bool finishin
   return Outcome::kOk;
 }
 
-Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing) {
+// Raw LZMA2 and filtered streams, and .xz streams: all through liblzma.
+Outcome Decoder::NextLiblzma(uint8_t* out, size_t room, size_t& size, bool finishing) {
   State& s = *state_;
   lzma_stream& x = s.xz;
+  // Another .xz stream may follow until the input is known to end.
+  const lzma_action action = method_ == Method::kXz && finishing ? LZMA_FINISH : LZMA_RUN;
   while (!ended_) {
     const uint64_t left = s.size - s.produced;
     if (room == 0 && left > 0) return Outcome::kOk;
@@ -354,7 +356,7 @@ Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing
     x.avail_in = input_left_;
     x.next_out = left == 0 ? &spare : out;
     x.avail_out = space;
-    const lzma_ret rc = lzma_code(&x, LZMA_RUN);
+    const lzma_ret rc = lzma_code(&x, action);
     const size_t consumed = input_left_ - x.avail_in;
     input_ += consumed;
     input_left_ -= consumed;
@@ -363,6 +365,8 @@ Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing
       mismatch_ = Mismatch::kBeyond;
       return Outcome::kDamaged;
     }
+    if (rc == LZMA_MEMLIMIT_ERROR) return Outcome::kTooLarge;
+    if (rc == LZMA_MEM_ERROR) return Outcome::kNoMemory;
     if (rc != LZMA_OK && rc != LZMA_STREAM_END && rc != LZMA_BUF_ERROR) return Outcome::kDamaged;
     size = made;
     s.produced += made;
@@ -374,7 +378,7 @@ Outcome Decoder::NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing
       ended_ = true;
     }
     if (size > 0 || ended_) return Outcome::kOk;
-    if (input_left_ == 0) return finishing ? Outcome::kDamaged : Outcome::kOk;
+    if (input_left_ == 0 && !finishing) return Outcome::kOk;
     if (consumed == 0) return Outcome::kDamaged;
   }
   return Outcome::kOk;
@@ -415,48 +419,6 @@ Outcome Decoder::NextZstd(uint8_t* out, size_t room, size_t& size, bool finishin
       return Outcome::kDamaged;
     }
     if (in.pos == 0) return Outcome::kDamaged;
-  }
-  return Outcome::kOk;
-}
-
-Outcome Decoder::NextXz(uint8_t* out, size_t room, size_t& size, bool finishing) {
-  State& s = *state_;
-  lzma_stream& x = s.xz;
-  while (!ended_) {
-    const uint64_t left = s.size - s.produced;
-    if (room == 0 && left > 0) return Outcome::kOk;
-    // Once all output is there, one spare byte shows a stream that goes on past it.
-    uint8_t spare;
-    const size_t space = left == 0 ? 1 : static_cast<size_t>(std::min<uint64_t>(room, left));
-    x.next_in = input_;
-    x.avail_in = input_left_;
-    x.next_out = left == 0 ? &spare : out;
-    x.avail_out = space;
-    // Another stream may follow until the input is known to end.
-    const lzma_ret rc = lzma_code(&x, finishing ? LZMA_FINISH : LZMA_RUN);
-    const size_t consumed = input_left_ - x.avail_in;
-    input_ += consumed;
-    input_left_ -= consumed;
-    const size_t made = space - x.avail_out;
-    if (left == 0 && made > 0) {
-      mismatch_ = Mismatch::kBeyond;
-      return Outcome::kDamaged;
-    }
-    if (rc == LZMA_MEMLIMIT_ERROR) return Outcome::kTooLarge;
-    if (rc == LZMA_MEM_ERROR) return Outcome::kNoMemory;
-    if (rc != LZMA_OK && rc != LZMA_STREAM_END && rc != LZMA_BUF_ERROR) return Outcome::kDamaged;
-    size = made;
-    s.produced += made;
-    if (rc == LZMA_STREAM_END) {
-      if (s.produced != s.size) {
-        mismatch_ = Mismatch::kShort;
-        return Outcome::kDamaged;
-      }
-      ended_ = true;
-    }
-    if (size > 0 || ended_) return Outcome::kOk;
-    if (input_left_ == 0 && !finishing) return Outcome::kOk;
-    if (consumed == 0) return Outcome::kDamaged;
   }
   return Outcome::kOk;
 }

@@ -72,11 +72,10 @@ class Decoder {
   Outcome NextLzma(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome InitRaw(const uint8_t* properties, size_t properties_size, uint64_t size, Filter filter,
                   uint32_t delta_distance);
-  Outcome NextRaw(uint8_t* out, size_t room, size_t& size, bool finishing);
+  Outcome NextLiblzma(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome InitZstd(uint64_t size);
   Outcome NextZstd(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome InitXz(uint64_t size);
-  Outcome NextXz(uint8_t* out, size_t room, size_t& size, bool finishing);
   Outcome NextStream(uint8_t* out, size_t room, size_t& size, bool finishing);
 
   std::unique_ptr<State> state_;    // made by the first Init of a method other than Copy
