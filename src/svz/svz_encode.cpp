@@ -5,6 +5,7 @@
 #include <new>
 
 #include "crypto/crc.h"
+#include "frame/random.h"
 #include "platform/system.h"
 #include "ui/progress.h"
 
@@ -336,6 +337,61 @@ StatusCode CompressHeader(uint32_t method, const Bytes& header, Bytes& out, uint
                                                 out.data(), out_size, capacity, properties);
   if (outcome != codec::Outcome::kOk) return failure;
   out.resize(out_size);
+  return kOk;
+}
+
+StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header, const CoderRecord& chain,
+                       KeyCache& keys, const WidePassword& password, bool progress, const HeaderSites& sites) {
+  const uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, header.data(), header.size());
+  uint64_t next_offset = packed_end, next_size = header.size();
+  uint32_t next_crc = crc;
+  if ((chain.chain_flags & (kChainCompress | kChainAes)) == 0) {
+    if (!file.Write(header.data(), header.size())) return sites.plain;
+  } else {
+    CoderRecord coder;
+    coder.chain_flags = chain.chain_flags & (kChainCompress | kChainAes);
+    coder.method = chain.method;
+    Bytes packed;
+    if (coder.chain_flags & kChainCompress) {
+      uint8_t properties[5] = {};
+      if (StatusCode code = CompressHeader(coder.method, header, packed, properties, sites.compress)) return code;
+      if (coder.method == kLzma) {
+        std::memcpy(coder.properties, properties, 5);
+        coder.properties_size = 5;
+      }
+    } else {
+      packed = header;
+    }
+    EncodedSizes sizes;
+    sizes.crc = crc;
+    sizes.plain = header.size();
+    sizes.compressed = packed.size();
+    if (coder.chain_flags & kChainAes) {
+      // Never the IV (nor, with a salt, the key) of a data folder or of an earlier header.
+      const uint8_t* key = nullptr;
+      coder.cycles_power = chain.cycles_power;
+      coder.salt_size = chain.salt_size;
+      coder.iv_size = chain.iv_size;
+      if (StatusCode code = frame::RandomBytes(coder.iv, coder.iv_size)) return code;
+      if (StatusCode code = frame::RandomBytes(coder.salt, coder.salt_size)) return code;
+      if (StatusCode code = keys.Get(password, progress, coder, false, key)) return code;
+      packed.resize((packed.size() + 15) / 16 * 16, 0);
+      StreamCipher cipher;
+      if (!cipher.Begin(key, coder, true) || !cipher.Run(packed.data(), packed.size())) return sites.cipher;
+    }
+    sizes.packed = packed.size();
+    if (!file.Write(packed.data(), packed.size())) return sites.packed;
+    Bytes encoded;
+    WriteEncodedHeader(encoded, packed_end, sizes, coder);
+    if (!file.Write(encoded.data(), encoded.size())) return sites.encoded;
+    next_offset = packed_end + packed.size();
+    next_size = encoded.size();
+    next_crc = ~crypto::Crc32Update(0xFFFFFFFFu, encoded.data(), encoded.size());
+  }
+  uint8_t start[kSignatureHeaderSize];
+  WriteSignatureHeader(start, next_offset, next_size, next_crc);
+  if (!file.Seek(0, platform::SeekFrom::Begin)) return sites.seek;
+  if (!file.Write(start, sizeof start)) return sites.start;
   return kOk;
 }
 

@@ -136,4 +136,17 @@ class FolderEncoder {
 StatusCode CompressHeader(uint32_t method, const Bytes& header, Bytes& out, uint8_t properties[5],
                           StatusCode failure);
 
+// The codes of storing a main header: writing it plain, the packed header, the encoded
+// header, the start header (and seeking to it), a compression failure, a cipher failure.
+struct HeaderSites {
+  StatusCode plain, packed, encoded, seek, start, compress, cipher;
+};
+
+// Stores `header` behind the packed streams (which end at `packed_end`, counted from the
+// end of the start header), plain or through `chain`: its flags, method, and for AES its
+// cycles, salt size and IV size; a new IV and salt are drawn and the key taken from `keys`.
+// Then the start header at offset 0 points at it.
+StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header, const CoderRecord& chain,
+                       KeyCache& keys, const WidePassword& password, bool progress, const HeaderSites& sites);
+
 }  // namespace tx::svz

@@ -125,7 +125,10 @@ struct HeaderCounts {
 struct HeaderBlobs {
   Bytes pack_sizes, folders, unpack_sizes, substream_counts, substream_sizes, crcs;
   Bytes empty_stream, empty_file;
-  Bytes names, creation_times, modification_times, attributes;
+  Bytes names, creation_times, access_times, modification_times, attributes;
+  // Which entries (streams, for crcs) have a value, one bit each from the high bit; empty:
+  // all of them. Archives we make define every value; updates keep what others left out.
+  Bytes crcs_defined, creation_defined, access_defined, modification_defined, attributes_defined;
 };
 
 // Shortest form of `value` into `out` (up to 9 bytes); the length.

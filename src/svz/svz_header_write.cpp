@@ -10,11 +10,17 @@ void Append(Bytes& out, const Bytes& block) { out.insert(out.end(), block.begin(
 
 void AppendBytes(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
 
-// A files-info property whose data is a block of fixed-size values, all defined, inline.
-void AppendValues(Bytes& out, uint8_t id, const Bytes& block) {
+// Defined bits: all defined, or the vector.
+void AppendDefined(Bytes& out, const Bytes& defined) {
+  out.push_back(defined.empty() ? 1 : 0);
+  Append(out, defined);
+}
+
+// A files-info property whose data is a block of fixed-size values, inline.
+void AppendValues(Bytes& out, uint8_t id, const Bytes& block, const Bytes& defined) {
   out.push_back(id);
-  AppendNumber(out, block.size() + 2);
-  out.push_back(1);  // all defined
+  AppendNumber(out, block.size() + 2 + defined.size());
+  AppendDefined(out, defined);
   out.push_back(0);  // not external
   Append(out, block);
 }
@@ -105,7 +111,8 @@ void WriteMainHeader(Bytes& out, const HeaderCounts& counts, const HeaderBlobs& 
       out.push_back(kSize);
       Append(out, blobs.substream_sizes);
     }
-    AppendBytes(out, {kCrc, 0x01});
+    out.push_back(kCrc);
+    AppendDefined(out, blobs.crcs_defined);
     Append(out, blobs.crcs);
     AppendBytes(out, {kEnd, kEnd});
   }
@@ -123,9 +130,12 @@ void WriteMainHeader(Bytes& out, const HeaderCounts& counts, const HeaderBlobs& 
   AppendNumber(out, blobs.names.size() + 1);
   out.push_back(0);
   Append(out, blobs.names);
-  if (!blobs.creation_times.empty()) AppendValues(out, kCTime, blobs.creation_times);
-  AppendValues(out, kMTime, blobs.modification_times);
-  AppendValues(out, kWinAttributes, blobs.attributes);
+  if (!blobs.creation_times.empty()) AppendValues(out, kCTime, blobs.creation_times, blobs.creation_defined);
+  if (!blobs.access_times.empty()) AppendValues(out, kATime, blobs.access_times, blobs.access_defined);
+  if (!blobs.modification_times.empty() || counts.files == 0)
+    AppendValues(out, kMTime, blobs.modification_times, blobs.modification_defined);
+  if (!blobs.attributes.empty() || counts.files == 0)
+    AppendValues(out, kWinAttributes, blobs.attributes, blobs.attributes_defined);
   AppendBytes(out, {kEnd, kEnd});
 }
 

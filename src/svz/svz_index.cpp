@@ -64,7 +64,7 @@ class StreamsReader {
   ArchiveIndex& index_;
   uint8_t place_;
   std::vector<uint64_t> pack_sizes_;
-  std::vector<uint64_t> unpack_sizes_;
+  std::vector<uint64_t>& unpack_sizes_ = index_.unpack_sizes;
   uint64_t pack_position_ = 0;
 };
 
@@ -124,8 +124,13 @@ StatusCode StreamsReader::UnpackInfo() {
   uint64_t total_out = 0, pack_streams = 0, offset = pack_position_;
   index_.bcj2.clear();
   Bcj2Layout bcj2;
+  index_.folder_records.clear();
   for (FolderInfo& f : index_.folders) {
+    const size_t record = c_.pos();
     if (StatusCode code = ParseCoders(c_, f.coder, f.layout, &bcj2)) return code;
+    f.record_offset = index_.folder_records.size();
+    f.record_length = c_.pos() - record;
+    index_.folder_records.insert(index_.folder_records.end(), c_.data() + record, c_.data() + c_.pos());
     if (pack_streams + f.layout.pack_streams > pack_sizes_.size()) return Fail(kSizesWrong);
     f.pack_offset = offset;
     if (f.layout.bcj2) {
@@ -155,6 +160,7 @@ StatusCode StreamsReader::UnpackInfo() {
   size_t first = 0;
   for (FolderInfo& f : index_.folders) {
     const uint64_t* sizes = unpack_sizes_.data() + first;
+    f.first_unpack = first;
     first += f.layout.out_streams;
     if (f.layout.linear) {
       f.size = sizes[f.layout.final_out];
@@ -367,6 +373,7 @@ StatusCode FilesReader::Property(uint8_t id, Cursor& c) {
       return ReadBits(c, empty_streams_, empty_file_) ? kOk : Fail(kTruncated);
     case kName: return Names(c);
     case kCTime:
+    case kATime:
     case kMTime:
     case kWinAttributes: {
       size_t width = id == kWinAttributes ? 4 : 8;
@@ -376,13 +383,13 @@ StatusCode FilesReader::Property(uint8_t id, Cursor& c) {
         EntryInfo& e = index_.entries[i];
         if (id == kCTime) e.ctime_defined = true, e.ctime = frame::LoadU64(values);
         if (id == kMTime) e.mtime_defined = true, e.mtime = frame::LoadU64(values);
+        if (id == kATime) e.atime_defined = true, e.atime = frame::LoadU64(values);
         if (id == kWinAttributes) e.attributes_defined = true, e.attributes = frame::LoadU32(values);
         values += width;
       }
       if (id == kCTime) index_.creation_times = true;
       return kOk;
     }
-    case kATime:
     case kStartPos: return ReadValues(c, files_, 8, defined, values);
     case kDummy: c.Skip(c.left()); return kOk;
     default: return Fail(kUnexpected);  // anti items, comments and whatever else: not understood

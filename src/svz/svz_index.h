@@ -25,6 +25,9 @@ struct FolderInfo {
   uint64_t decoded_size = 0;  // what the decompressor yields
   uint64_t size = 0;          // the folder's output
   uint32_t first_stream = 0, streams = 0;
+  // The folder record as stored (in ArchiveIndex::folder_records) and its unpack sizes (from
+  // ArchiveIndex::unpack_sizes[first_unpack], layout.out_streams of them), for updates.
+  size_t record_offset = 0, record_length = 0, first_unpack = 0;
   int32_t bcj2 = -1;  // a BCJ2 folder: its inputs in ArchiveIndex::bcj2
   bool crc_defined = false;
   uint32_t crc = 0;
@@ -54,8 +57,8 @@ struct EntryInfo {
   size_t name = 0;  // offset into ArchiveIndex::names; each name ends with a zero unit
   EntryKind kind = EntryKind::kData;
   uint32_t stream = 0;  // with data: the unpack stream it owns
-  bool mtime_defined = false, ctime_defined = false, attributes_defined = false;
-  platform::FileTime mtime = 0, ctime = 0;
+  bool mtime_defined = false, ctime_defined = false, atime_defined = false, attributes_defined = false;
+  platform::FileTime mtime = 0, ctime = 0, atime = 0;
   uint32_t attributes = 0;
 };
 
@@ -63,6 +66,8 @@ struct ArchiveIndex {
   HeaderCounts counts;
   std::vector<FolderInfo> folders;
   std::vector<Bcj2Folder> bcj2;
+  Bytes folder_records;
+  std::vector<uint64_t> unpack_sizes;
   std::vector<StreamInfo> streams;
   std::vector<EntryInfo> entries;
   std::u16string names;

@@ -372,60 +372,21 @@ StatusCode Packer::PackEntries() {
 StatusCode Packer::Finish() {
   Bytes header;
   WriteMainHeader(header, counts_, blobs_);
-  const uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, header.data(), header.size());
-  platform::File& file = archive_.file();
-  uint64_t next_offset = packed_, next_size = header.size();
-  uint32_t next_crc = crc;
-  if (s_.header_mode == 0) {
-    if (!file.Write(header.data(), header.size())) return WriteFailed(Site(0x02, 0x07));
-  } else {
-    CoderRecord coder;
-    coder.chain_flags = s_.header_mode;
-    coder.method = s_.header_method;
-    Bytes packed;
-    if (s_.header_mode & kChainCompress) {
-      uint8_t properties[5] = {};
-      if (StatusCode code = CompressHeader(s_.header_method, header, packed, properties,
-                                           ConditionCode(Cls::CoderFailed, 0, 0x41)))
-        return code;
-      if (s_.header_method == kLzma) {
-        std::memcpy(coder.properties, properties, 5);
-        coder.properties_size = 5;
-      }
-    } else {
-      packed = header;
-    }
-    EncodedSizes sizes;
-    sizes.crc = crc;
-    sizes.plain = header.size();
-    sizes.compressed = packed.size();
-    if (s_.header_mode & kChainAes) {
-      // Never the IV (nor, with a salt, the key) of a data folder.
-      const uint8_t* key = nullptr;
-      coder.cycles_power = s_.cycles;
-      coder.salt_size = s_.salt;
-      coder.iv_size = s_.iv;
-      if (StatusCode code = frame::RandomBytes(coder.iv, s_.iv)) return code;
-      if (StatusCode code = frame::RandomBytes(coder.salt, s_.salt)) return code;
-      if (StatusCode code = keys_.Get(wide_, frame_.progress(), coder, false, key)) return code;
-      packed.resize((packed.size() + 15) / 16 * 16, 0);
-      StreamCipher cipher;
-      if (!cipher.Begin(key, coder, true) || !cipher.Run(packed.data(), packed.size()))
-        return ConditionCode(Cls::NoMemory, 0, 0x0d);
-    }
-    sizes.packed = packed.size();
-    if (!file.Write(packed.data(), packed.size())) return WriteFailed(Site(0x03, 0x08));
-    Bytes encoded;
-    WriteEncodedHeader(encoded, packed_, sizes, coder);
-    if (!file.Write(encoded.data(), encoded.size())) return WriteFailed(Site(0x04, 0x09));
-    next_offset = packed_ + packed.size();
-    next_size = encoded.size();
-    next_crc = ~crypto::Crc32Update(0xFFFFFFFFu, encoded.data(), encoded.size());
-  }
-  uint8_t start[kSignatureHeaderSize];
-  WriteSignatureHeader(start, next_offset, next_size, next_crc);
-  if (!file.Seek(0, platform::SeekFrom::Begin)) return SystemCode(SysCall::SetFilePointer, 0, 0x00);
-  if (!file.Write(start, sizeof start)) return WriteFailed(Site(0x05, 0x0a));
+  CoderRecord chain;
+  chain.chain_flags = s_.header_mode;
+  chain.method = s_.header_method;
+  chain.cycles_power = s_.cycles;
+  chain.salt_size = s_.salt;
+  chain.iv_size = s_.iv;
+  const HeaderSites sites{WriteFailed(Site(0x02, 0x07)),
+                          WriteFailed(Site(0x03, 0x08)),
+                          WriteFailed(Site(0x04, 0x09)),
+                          SystemCode(SysCall::SetFilePointer, 0, 0x00),
+                          WriteFailed(Site(0x05, 0x0a)),
+                          ConditionCode(Cls::CoderFailed, 0, 0x41),
+                          ConditionCode(Cls::NoMemory, 0, 0x0d)};
+  if (StatusCode code = StoreHeader(archive_.file(), packed_, header, chain, keys_, wide_, frame_.progress(), sites))
+    return code;
   return archive_.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, 0x00);
 }
 
