@@ -434,6 +434,45 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_list(void* parent, const char* 
                                                       char* output, uint32_t output_size, const uint32_t* options);
 
 /*
+ * 7z updates. Nothing is decoded or re-encrypted: packed streams are copied byte for byte
+ * and the header is rebuilt, compressed and encrypted as the changed archive's header was
+ * (LZMA2 and other methods this library does not write become LZMA; an encrypted header
+ * keeps its cycles, salt and IV sizes and always gets a new IV). The new archive is written
+ * beside the old one and renamed onto it once complete and flushed, under an advisory lock
+ * (flock) on the archive; a failure leaves the old archive as it was. `work_folder` (null or
+ * empty: none) must be an existing folder (0x00123601). One password serves both archives.
+ * Codes about the destination (or the archive deleted from) carry place 0x01, codes about the
+ * source place 0x02.
+ *
+ * svz_add copies the entries of `source` that `filter` matches (null or empty: all) into
+ * `destination`, entry by entry; both must be archives of one folder per file (solid:
+ * 0x00600101 or 0x00600201). A source entry whose name (case ignored) is in the destination
+ * is added, and the destination's entry dropped, as option word [1] says: 0 never, 1
+ * always, 2 when the source entry is newer; 3 or more 0x00020001. svz_add2 takes solid
+ * archives too: the destination stays whole and every source folder with a matching file
+ * is added whole, without comparing names. Both return 0x00010001 when the two paths name
+ * one file.
+ * svz_delete removes the entries `filter` matches (null or empty filter: the conversion
+ * code); svz_delete2 removes a solid folder only when the filter matches all its files.
+ * Option words: [0] flags (PROGRESS, ASK_PASSWORD); svz_add also [1] the mode.
+ */
+enum { TESSAREX_7Z_UPDATE_FLAGS = 0, TESSAREX_7Z_ADD_MODE = 1 };
+enum { TESSAREX_7Z_ADD_NEVER = 0, TESSAREX_7Z_ADD_ALWAYS = 1, TESSAREX_7Z_ADD_NEWER = 2 };
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_add(void* parent, const char* destination, const char* source,
+                                                     const char* work_folder, const char* filter,
+                                                     const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_add2(void* parent, const char* destination, const char* source,
+                                                      const char* work_folder, const char* filter,
+                                                      const char* password, const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_delete(void* parent, const char* archive, const char* work_folder,
+                                                        const char* filter, const char* password,
+                                                        const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_delete2(void* parent, const char* archive, const char* work_folder,
+                                                         const char* filter, const char* password,
+                                                         const uint32_t* options);
+
+/*
  * Linux extensions. These functions are this library's own additions for hosts on Linux;
  * they change nothing in the functions above.
  *

@@ -52,6 +52,13 @@ const char16_t* NextName(const char16_t* name) {
 
 }  // namespace
 
+std::u16string FoldedName(const char16_t* name) {
+  std::u16string out = name;
+  for (char16_t& c : out)
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 32);
+  return out;
+}
+
 bool EqualFoldingAZ(const char16_t* a, const char16_t* b, size_t size) {
   auto lower = [](char16_t c) {
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "frame/status.h"
 
@@ -29,6 +30,10 @@ bool HasExtension(const char16_t* name, const char16_t* extensions);
 
 // Compares `size` units ignoring the case of A-Z only, as names in archives are compared.
 bool EqualFoldingAZ(const char16_t* a, const char16_t* b, size_t size);
+
+// A name folded so that the names of two archives meet without regard to case, as the
+// archivers that made them treat names (A-Z and the Latin-1 capitals).
+std::u16string FoldedName(const char16_t* name);
 
 // An empty pattern and "*" match everything; without "*" the whole name must match;
 // otherwise the name must begin with the text before the first "*" and end with the text

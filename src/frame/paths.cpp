@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace tx::frame {
 
@@ -170,6 +171,16 @@ StatusCode MakeTempFile(const char16_t* directory, const char16_t* prefix, platf
   }
   if (!platform::TempFileName(dir.c_str(), prefix, out))
     return SystemCode(platform::SysCall::GetTempFileName, kPlaceTempFile, 0x01);
+  return kOk;
+}
+
+StatusCode CheckWorkFolder(const char* folder, StatusCode conversion) {
+  if (folder == nullptr || folder[0] == 0) return kOk;
+  platform::WidePath path;
+  if (!platform::Utf8ToUtf16(folder, path.units, platform::kWidePathUnits)) return conversion;
+  platform::FileInfo info;
+  if (!platform::GetFileInfo(path.c_str(), info) || !(info.attributes & platform::kAttrDirectory))
+    return ConditionCode(Cls::NoDirectory, kPlaceTempFile, 0x01);
   return kOk;
 }
 

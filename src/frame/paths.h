@@ -44,4 +44,9 @@ StatusCode ResolveVolumeName(const char16_t* directory, const char16_t* path,
 // 0x010C3601; the file cannot be made 0x010D3601.
 StatusCode MakeTempFile(const char16_t* directory, const char16_t* prefix, platform::WidePath& out);
 
+// The work folder an update is given (null or empty: none) must be an existing folder
+// (0x00123601); `conversion` when it cannot be converted. Updates still write their new
+// archive beside the old one, since only a rename within one folder replaces it in one step.
+StatusCode CheckWorkFolder(const char* folder, StatusCode conversion);
+
 }  // namespace tx::frame

@@ -63,7 +63,7 @@ class StreamsReader {
   Cursor& c_;
   ArchiveIndex& index_;
   uint8_t place_;
-  std::vector<uint64_t> pack_sizes_;
+  std::vector<uint64_t>& pack_sizes_ = index_.pack_sizes;
   std::vector<uint64_t>& unpack_sizes_ = index_.unpack_sizes;
   uint64_t pack_position_ = 0;
 };
@@ -133,6 +133,7 @@ StatusCode StreamsReader::UnpackInfo() {
     index_.folder_records.insert(index_.folder_records.end(), c_.data() + record, c_.data() + c_.pos());
     if (pack_streams + f.layout.pack_streams > pack_sizes_.size()) return Fail(kSizesWrong);
     f.pack_offset = offset;
+    f.first_pack = pack_streams;
     if (f.layout.bcj2) {
       f.bcj2 = static_cast<int32_t>(index_.bcj2.size());
       index_.bcj2.emplace_back();

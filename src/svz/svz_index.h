@@ -28,6 +28,7 @@ struct FolderInfo {
   // The folder record as stored (in ArchiveIndex::folder_records) and its unpack sizes (from
   // ArchiveIndex::unpack_sizes[first_unpack], layout.out_streams of them), for updates.
   size_t record_offset = 0, record_length = 0, first_unpack = 0;
+  size_t first_pack = 0;  // its packed streams' sizes from ArchiveIndex::pack_sizes
   int32_t bcj2 = -1;  // a BCJ2 folder: its inputs in ArchiveIndex::bcj2
   bool crc_defined = false;
   uint32_t crc = 0;
@@ -67,7 +68,7 @@ struct ArchiveIndex {
   std::vector<FolderInfo> folders;
   std::vector<Bcj2Folder> bcj2;
   Bytes folder_records;
-  std::vector<uint64_t> unpack_sizes;
+  std::vector<uint64_t> pack_sizes, unpack_sizes;
   std::vector<StreamInfo> streams;
   std::vector<EntryInfo> entries;
   std::u16string names;

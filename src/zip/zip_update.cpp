@@ -10,6 +10,7 @@
 #include "frame/call_frame.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
+#include "frame/paths.h"
 #include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -331,18 +332,6 @@ StatusCode Finish(Writer& w, uint32_t cd_flags, const ZipEntryInfo& cipher, Stat
   return w.out.Commit() ? kOk : SystemCode(SysCall::CloseHandle, kBody, 0x01);
 }
 
-// The work folder is checked as callers expect; the new archive is still written beside
-// the old one, since only a rename within one folder replaces it in one step.
-StatusCode CheckWorkFolder(const char* folder, StatusCode conversion) {
-  if (folder == nullptr || folder[0] == 0) return kOk;
-  WidePath path;
-  if (!platform::Utf8ToUtf16(folder, path.units, platform::kWidePathUnits)) return conversion;
-  platform::FileInfo info;
-  if (!platform::GetFileInfo(path.c_str(), info) || !(info.attributes & platform::kAttrDirectory))
-    return ConditionCode(Cls::NoDirectory, 0x36, 0x01);
-  return kOk;
-}
-
 StatusCode ConvertFilter(const char* filter, WidePath& out, StatusCode conversion) {
   if (filter == nullptr || filter[0] == 0) {
     out.units[0] = u'*';
@@ -350,15 +339,6 @@ StatusCode ConvertFilter(const char* filter, WidePath& out, StatusCode conversio
     return kOk;
   }
   return platform::Utf8ToUtf16(filter, out.units, platform::kWidePathUnits) ? kOk : conversion;
-}
-
-// Names of one archive meet those of another without regard to case, as the archivers
-// that made them treat names.
-std::u16string Folded(const char16_t* name) {
-  std::u16string out = name;
-  for (char16_t& c : out)
-    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 32);
-  return out;
 }
 
 // Takes the lock and opens the new archive beside the old one before the old one is read
@@ -381,7 +361,7 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
     WidePath path, pattern;
     if (StatusCode code = frame::ToWidePath(archive, path)) return code;
-    if (StatusCode code = CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
+    if (StatusCode code = frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
       return code;
     if (StatusCode code = ConvertFilter(filter, pattern, SystemCode(SysCall::MultiByteToWide, kBody, 0x01)))
       return code;
@@ -424,7 +404,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     if (StatusCode code = frame::ToWidePath(source, from)) return code;
     // One file under two names (links, "./x.zip") is still one file.
     if (platform::SameFile(to.c_str(), from.c_str())) return ConditionCode(Cls::BadArgument, kBody, 0x01);
-    if (StatusCode code = CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x02)))
+    if (StatusCode code = frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x02)))
       return code;
     if (StatusCode code = ConvertFilter(filter, pattern, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
       return code;
@@ -447,11 +427,11 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     for (size_t position = 0; position < src.cd.length; position += r.length) {
       if (StatusCode code = ReadRecord(src, position, r)) return code;
       if (frame::MatchPattern(pattern.c_str(), r.entry->name.c_str()))
-        offered.emplace(Folded(r.entry->name.c_str()), r.entry->modification);
+        offered.emplace(frame::FoldedName(r.entry->name.c_str()), r.entry->modification);
     }
     for (size_t position = 0; position < dst.cd.length; position += r.length) {
       if (StatusCode code = ReadRecord(dst, position, r)) return code;
-      present.emplace(Folded(r.entry->name.c_str()), r.entry->modification);
+      present.emplace(frame::FoldedName(r.entry->name.c_str()), r.entry->modification);
     }
 
     uint32_t index = 1;
@@ -459,7 +439,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
       if (StatusCode code = ReadRecord(dst, position, r)) return code;
       position += r.length;
       if (mode != 0) {
-        auto found = offered.find(Folded(r.entry->name.c_str()));
+        auto found = offered.find(frame::FoldedName(r.entry->name.c_str()));
         if (found != offered.end() && (mode == 1 || found->second > r.entry->modification)) continue;
       }
       if (w.progress && ui::ProgressOpen(index, total, 0, nullptr, nullptr, r.entry->name.c_str()) != 0)
@@ -470,7 +450,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
       if (StatusCode code = ReadRecord(src, position, r)) return code;
       position += r.length;
       if (!frame::MatchPattern(pattern.c_str(), r.entry->name.c_str())) continue;
-      auto found = present.find(Folded(r.entry->name.c_str()));
+      auto found = present.find(frame::FoldedName(r.entry->name.c_str()));
       bool add = mode == 1 || found == present.end() || (mode == 2 && found->second < r.entry->modification);
       if (!add) continue;
       if (w.progress && ui::ProgressOpen(index, total, 0, nullptr, nullptr, r.entry->name.c_str()) != 0)
