@@ -86,8 +86,8 @@ class PendingVolumes {
     pending_.push_back(std::move(volume));
     paths_.push_back(std::move(path));
   }
-  // Renames every pending volume onto its name; the last one, still open in `last`, goes
-  // after them and flushes the folder's entries with it.
+  // Renames every pending volume onto its name; the last one, still open in `last`, is
+  // flushed and goes after them, flushing the folder's entries with it.
   bool Publish(platform::Replacement& last, std::u16string last_path) {
     for (size_t i = 0; i < pending_.size(); ++i) {
       if (!platform::Publish(dir_, pending_[i])) {
@@ -140,10 +140,15 @@ StatusCode svz_split(void* parent, const char* path, const char* directory, cons
     platform::Directory folder;
     if (!folder.Open(dir.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x02);
     PendingVolumes volumes(folder);
-    platform::Replacement out;
+    // Each volume is on disk before its name says it is complete. Its writing starts as soon
+    // as it is copied and is waited for only once the next one is copied too, so the disk
+    // and the copying overlap.
+    platform::Replacement outs[2];
     Copier copier;
     uint64_t rest = size;
     for (uint32_t number = 1; number <= count; ++number) {
+      platform::Replacement& out = outs[number % 2];
+      platform::Replacement& previous = outs[(number + 1) % 2];
       std::u16string volume = VolumeName(dir, name, number);
       if (progress && ui::ProgressOpen(number, static_cast<uint32_t>(count), 3005, nullptr, nullptr,
                                        volume.c_str()) != ui::kProgressGoOn)
@@ -155,15 +160,16 @@ StatusCode svz_split(void* parent, const char* path, const char* directory, cons
                                     [&](uint64_t left) { return Percent(progress, left, volume_size); });
       if (code) return code;
       rest -= slice;
-      // The volumes are on disk before their names say they are complete.
-      if (!out.file().Flush()) return SystemCode(SysCall::WriteFile, 0, 0x00);
-      if (number == count) break;
-      platform::PendingName pending;
-      if (!out.Detach(pending)) return SystemCode(SysCall::CloseHandle, 0, 0x01);
-      volumes.Add(std::move(pending), std::move(volume));
+      out.file().StartWriteback();
+      if (previous.IsOpen()) {
+        if (!previous.file().Flush()) return SystemCode(SysCall::WriteFile, 0, 0x00);
+        platform::PendingName pending;
+        if (!previous.Detach(pending)) return SystemCode(SysCall::CloseHandle, 0, 0x01);
+        volumes.Add(std::move(pending), VolumeName(dir, name, number - 1));
+      }
     }
     if (!in.Close()) return SystemCode(SysCall::CloseHandle, 0, 0x02);
-    if (!volumes.Publish(out, VolumeName(dir, name, static_cast<uint32_t>(count))))
+    if (!volumes.Publish(outs[count % 2], VolumeName(dir, name, static_cast<uint32_t>(count))))
       return SystemCode(SysCall::CloseHandle, 0, 0x01);
     auto name_of = [&](uint32_t number) { return VolumeName(dir, name, number); };
     if (StatusCode code =
