@@ -1,5 +1,7 @@
 #include "svz/svz_volume.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -59,7 +59,6 @@ TEST(SvzVolumes, SplitThenJoinGivesTheFileBack) {
     EXPECT_EQ(CountFiles(dir / "vol"), c.volumes.size());
 
     // Joined from any volume into the folder given, which is where the volumes are looked for.
-    ASSERT_EQ(Join(dir / "elsewhere.7z.002", (dir / "vol").c_str()), 0x00180000u) << "no elsewhere.7z.001";
     ASSERT_EQ(Join(dir / ("x/data.7z." + std::string(c.volumes.size() > 1 ? "002" : "001")),
                    (dir / "vol").c_str(), 0, 1),
               0u);
@@ -83,8 +82,6 @@ TEST(SvzVolumes, TheVolumeNumberingLimitsTheSet) {
   EXPECT_EQ(Split(other / "big", 1024), 0x00180000u);
   EXPECT_EQ(Split(other / "big", 1023), 0x00020002u);
   EXPECT_EQ(CountFiles(other.path()), 1u);
-  EXPECT_EQ(svz_split(nullptr, (other / "big").c_str(), nullptr, nullptr), 0x00010000u);
-  EXPECT_EQ(Split("", 1024), 0x00013202u);
 }
 
 TEST(SvzVolumes, SevenZipOpensOurVolumesOfItsArchive) {
