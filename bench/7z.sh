@@ -7,12 +7,18 @@
 # runs, memory the peak resident size (/usr/bin/time -v).
 # Then the same archives unpacked by both, and 7-Zip's default archive of the tree (LZMA2,
 # BCJ for the shared libraries) and its -mx=9 archive (BCJ2 for them) unpacked by both.
-# usage: bench/7z.sh [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must exist)
+# Last, splitting 200 MB into volumes of 10 MB and joining them again, one run each against
+# split -b and cat on the same data (ours flush every volume and the joined file to disk
+# before they take their names, so the synced runs of split and cat are shown as well).
+# usage: bench/7z.sh [volumes] [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must
+# exist; "volumes" runs the volume part alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=$PWD/build/tessarex
+cli=${TESSAREX_CLI:-$PWD/build/tessarex}
 [ -x "$cli" ] || { echo "build first: bash scripts/build.sh" >&2; exit 1; }
 runs=${RUNS:-3}
+only_volumes=0
+if [ "${1:-}" = volumes ]; then only_volumes=1; shift; fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessarex-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -64,6 +70,28 @@ unpack() {  # name, our archive, 7zz's archive, source folder
   report "$1" "$r1" "$r2" "$(du -sb "$work/o1" | cut -f1)" "$(du -sb "$work/o2" | cut -f1)"
 }
 
+volumes() {
+  local data=$work/vol/data.bin r1 r2 r3
+  mkdir -p "$work/vol"
+  cat "$work/big/data.bin" "$work/big/data.bin" | head -c 209715200 > "$data"
+  local runs=1
+  echo "7z volumes of 10 MB, 200 MB file, one run each:"
+  r1=$(best "rm -f '$data'.0*; '$cli' 7z split '$data' --volume-size 10485760")
+  cp "$data" "$work/vol/original" && rm "$data"
+  r2=$(best "rm -f '$work/vol/s.'*; split -b 10485760 -a 3 --numeric-suffixes=1 '$work/vol/original' '$work/vol/s.'")
+  r3=$(best "rm -f '$work/vol/s.'*; split -b 10485760 -a 3 --numeric-suffixes=1 '$work/vol/original' '$work/vol/s.' && sync '$work/vol/s.'*")
+  cmp <(cat "$data".0*) "$work/vol/original" || { echo "our volumes do not make the file" >&2; exit 1; }
+  report "split 200 MB" "$r1" "$r2" 209715200 209715200
+  report "  against split -b synced" "$r1" "$r3" 209715200 209715200
+  r1=$(best "rm -f '$data'; '$cli' 7z join '$data.001'")
+  cmp "$data" "$work/vol/original" || { echo "the join does not give the file back" >&2; exit 1; }
+  r2=$(best "cat '$work/vol/s.'* > '$work/vol/joined'")
+  r3=$(best "cat '$work/vol/s.'* > '$work/vol/joined' && sync '$work/vol/joined'")
+  report "join 200 MB" "$r1" "$r2" 209715200 209715200
+  report "  against cat synced" "$r1" "$r3" 209715200 209715200
+}
+
+if [ "$only_volumes" = 1 ]; then volumes; exit 0; fi
 echo "7z, one thread, best of $runs (packing: archive sizes; unpacking: output sizes):"
 for set in tree big; do
   src="$work/$set"
@@ -87,3 +115,4 @@ report "big: pack Copy + AES, enc. header" "$r1" "$r2" "$(stat -c %s "$work/t.7z
 r3=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$work/s.7z' '$src/data.bin' && sync '$work/s.7z'")
 report "  the same, 7zz's archive synced" "$r1" "$r3" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
 unpack "big: unpack Copy + AES" "$work/t.7z" "$work/s.7z" "$src"
+volumes

@@ -39,7 +39,7 @@ constexpr const char* kHelp =
     "                        PEA archives (tessarex pea for details)\n"
     "  zip pack|pack1|unpack|unpack1|list ...\n"
     "                        ZIP archives (tessarex zip for details)\n"
-    "  7z pack|pack-solid|pack1|unpack|unpack-nonsolid|unpack1|list ...\n"
+    "  7z pack|pack-solid|pack1|unpack|unpack-nonsolid|unpack1|list|split|join ...\n"
     "                        7z archives (tessarex 7z for details)\n"
     "\n"
     "Options (before the command):\n"

@@ -1,4 +1,4 @@
-// tessarex 7z pack|pack1|pack-solid|unpack|unpack1|unpack-solid|list
+// tessarex 7z pack|pack1|pack-solid|unpack|unpack1|unpack-solid|list|split|join
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -34,6 +34,10 @@ const char* kUsage =
     "                               folder per file (svz_unpack2)\n"
     "  7z unpack1 ARCHIVE [--to DIR]   extract a one-entry archive (svz_unpack1)\n"
     "  7z list ARCHIVE              print the listing (svz_list)\n"
+    "  7z split FILE --volume-size N [--to DIR] [--delete-source]   cut FILE into volumes\n"
+    "                               FILE.001, FILE.002, ... of N bytes (at least 1024; svz_split)\n"
+    "  7z join FILE.001 [--to DIR] [--delete-volumes]   join the volumes into FILE; DIR is\n"
+    "                               where they are and where FILE goes (svz_join)\n"
     "pack options: --method copy|deflate|bzip2|lzma (lzma)  --level 1-9 (5)\n"
     "  --bcj never|always|auto (auto: .exe .dll .ocx .sfx .sys)  --creation-times\n"
     "  --plain-header  --header-method copy|deflate|bzip2|lzma (lzma)\n"
@@ -63,6 +67,9 @@ constexpr OptionSpec kOptions[] = {
     {"--grouping", Kind::Choice, nullptr, kGroupings},
     {"--block-files", Kind::Number},
     {"--block-bytes", Kind::Number},
+    {"--volume-size", Kind::Number},
+    {"--delete-source", Kind::Flag},
+    {"--delete-volumes", Kind::Flag},
 };
 
 int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
@@ -119,6 +126,17 @@ int List(const CommonOptions& common, std::string_view, Parsed& a) {
   });
 }
 
+int Split(const CommonOptions& common, std::string_view, Parsed& a) {
+  if (!a.Given("volume-size")) return UsageError(kUsage, "split needs --volume-size N");
+  uint32_t options[3] = {common.flags, a.Value("delete-source"), a.Value("volume-size")};
+  return Outcome(a.positional[0], svz_split(nullptr, a.positional[0], a.Text("to"), options));
+}
+
+int Join(const CommonOptions& common, std::string_view, Parsed& a) {
+  uint32_t options[2] = {common.flags, a.Value("delete-volumes")};
+  return Outcome(a.positional[0], svz_join(nullptr, a.positional[0], a.Text("to"), options));
+}
+
 constexpr Subcommand kCommands[] = {
     {"pack", 2, "pack needs ARCHIVE and SOURCE", Pack},
     {"pack-solid", 2, "pack-solid needs ARCHIVE and SOURCE", Pack},
@@ -127,6 +145,8 @@ constexpr Subcommand kCommands[] = {
     {"unpack-nonsolid", 1, "unpack-nonsolid needs ARCHIVE", Unpack},
     {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
     {"list", 1, "list needs ARCHIVE", List},
+    {"split", 1, "split needs FILE", Split},
+    {"join", 1, "join needs FILE.001", Join},
 };
 
 }  // namespace

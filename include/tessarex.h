@@ -472,6 +472,29 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_delete2(void* parent, const cha
                                                          const char* filter, const char* password,
                                                          const uint32_t* options);
 
+ * 7z volumes. svz_split cuts any file (normally a 7z archive) into DIR/NAME.001, .002, ...
+ * up to .999, each options[2] bytes (at least 1024) but the last; the bytes are copied as
+ * they are, so 7-Zip opens the set from NAME.001. svz_join copies NAME.001 onward into
+ * DIR/NAME, given any path whose last three digits it drops (or NAME itself). `directory`
+ * may be null: the given file's own folder (for svz_join also where the volumes are looked
+ * for). Volumes and the joined file are flushed to disk before they take their names: a
+ * failed split leaves the volumes of an earlier split of the name as they were, a failed
+ * join an older file of the name; a split removes older volumes of the name beyond its new
+ * last one. A gap in the numbering or a volume that cannot be read fails the join
+ * (0x00180000, 0x01020001); the originals are deleted only after complete success.
+ */
+/* Indexes of the 7z volume option words. */
+enum {
+  TESSAREX_7Z_VOLUME_FLAGS = 0,  /* svz_split, svz_join: PROGRESS */
+  TESSAREX_7Z_DELETE_SOURCE = 1, /* svz_split: the file; svz_join: the volumes */
+  TESSAREX_7Z_VOLUME_SIZE = 2    /* svz_split: bytes per volume, at least 1024 */
+};
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_split(void* parent, const char* path, const char* directory,
+                                                       const uint32_t* options);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_join(void* parent, const char* volume, const char* directory,
+                                                      const uint32_t* options);
+
 /*
  * Linux extensions. These functions are this library's own additions for hosts on Linux;
  * they change nothing in the functions above.

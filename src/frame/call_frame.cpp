@@ -20,6 +20,12 @@ StatusCode ToWidePath(const char* text, platform::WidePath& out) {
   return kOk;
 }
 
+StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error) {
+  out.units[0] = 0;
+  if (text == nullptr || *text == 0) return kOk;
+  return platform::Utf8ToUtf16(text, out.units, platform::kWidePathUnits) ? kOk : on_error;
+}
+
 void* ParentWindow() { return g_parent_window; }
 
 CallFrame::CallFrame(void* parent, uint32_t flags) : parent_(parent), flags_(flags) {

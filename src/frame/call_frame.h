@@ -14,6 +14,9 @@ namespace tx::frame {
 // Converts one path argument. Null: 0x00013201; empty: 0x00013202; invalid or too long
 // for the 1024 units: 0x01203201. The output is emptied first in every case.
 StatusCode ToWidePath(const char* text, platform::WidePath& out);
+// Converts an optional path argument: null or empty leaves `out` empty; a text that does not
+// convert gives `on_error`.
+StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error);
 
 // The parent window handle of the running call (opaque; there is nothing to disable on
 // this platform, but prompts and windows of the call belong to it).

@@ -16,12 +16,6 @@ using platform::SysCall;
 constexpr uint32_t kMinBlock = 1024, kMaxBlock = 10485760;
 }  // namespace
 
-StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error) {
-  out.units[0] = 0;
-  if (text == nullptr || *text == 0) return kOk;
-  return platform::Utf8ToUtf16(text, out.units, platform::kWidePathUnits) ? kOk : on_error;
-}
-
 bool Allocate(std::unique_ptr<uint8_t[]>& buffer, size_t size) {
   buffer.reset(new (std::nothrow) uint8_t[size]);
   return buffer != nullptr;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame/call_frame.h"
 #include "frame/secrets.h"
 #include "frame/status.h"
 #include "pea/pea_format.h"
@@ -14,8 +15,7 @@
 
 namespace tx::pea {
 
-// An optional path argument: null or empty leaves `out` empty.
-StatusCode OptionalPath(const char* text, platform::WidePath& out, StatusCode on_error);
+using frame::OptionalPath;
 
 // A block-size buffer that is released on every path; false when memory runs out.
 bool Allocate(std::unique_ptr<uint8_t[]>& buffer, size_t size);

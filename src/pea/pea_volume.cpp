@@ -7,6 +7,7 @@
 
 #include "frame/call_frame.h"
 #include "frame/output_file.h"
+#include "frame/volume_set.h"
 #include "pea/pea_format.h"
 #include "platform/file.h"
 #include "platform/fs.h"
@@ -50,13 +51,6 @@ std::u16string VolumeName(const WidePath& directory, const WidePath& base, uint3
   return name;
 }
 
-// The input path of an export argument, with the platform separator.
-StatusCode OptionalPath(const char* text, WidePath& out, StatusCode on_error) {
-  out.units[0] = 0;
-  if (text == nullptr || *text == 0) return kOk;
-  return platform::Utf8ToUtf16(text, out.units, platform::kWidePathUnits) ? kOk : on_error;
-}
-
 // Copies `size` bytes from `in` to `out` through the volume check, reporting the percentage
 // of `size` done.
 StatusCode CopyBytes(platform::File& in, platform::File& out, uint64_t size, uint8_t* buffer, bool progress,
@@ -84,20 +78,6 @@ StatusCode WriteTag(platform::File& out, uint8_t algorithm, PeaCheckState& check
 StatusCode FlushAndCommit(frame::OutputFile& out, uint8_t close_occurrence) {
   if (!out.file().Flush()) return SystemCode(SysCall::WriteFile, 0, 0x03);
   return out.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, close_occurrence);
-}
-
-// Volumes of an earlier split of the same name numbered beyond `count` would be joined
-// with the new ones: they go, up to the first number that is missing (a join stops there
-// too). The source archive itself is never taken for one.
-StatusCode RemoveStaleVolumes(const WidePath& dir, const WidePath& base, uint32_t count,
-                              const char16_t* source) {
-  platform::FileInfo info;
-  for (uint32_t number = count + 1; number <= kMaxVolumes; ++number) {
-    std::u16string name = VolumeName(dir, base, number);
-    if (!platform::GetFileInfo(name.c_str(), info) || platform::SameFile(name.c_str(), source)) break;
-    if (!platform::DeleteFile(name.c_str())) return SystemCode(SysCall::DeleteFile, 0, 0x01);
-  }
-  return kOk;
 }
 
 }  // namespace
@@ -142,7 +122,8 @@ StatusCode pea_split(void* parent, const char* archive, const char* directory, c
     if (options[2] < 1024) return ConditionCode(Cls::BadOption, 0, 0x02);
     WidePath archive_path, dir_arg, dir, base;
     if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
-    if (StatusCode code = OptionalPath(directory, dir_arg, SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
+    if (StatusCode code =
+            frame::OptionalPath(directory, dir_arg, SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
       return code;
     if (StatusCode code = pea_volume_names(dir_arg.c_str(), archive_path.c_str(), dir, base)) return code;
     if (dir.length() + base.length() + kLongestSuffix >= platform::kWidePathUnits)
@@ -196,7 +177,10 @@ StatusCode pea_split(void* parent, const char* archive, const char* directory, c
       rest -= slice;
     }
     if (!in.Close()) return discard(SystemCode(SysCall::CloseHandle, 0, 0x02));
-    if (StatusCode code = RemoveStaleVolumes(dir, base, static_cast<uint32_t>(count), archive_path.c_str()))
+    auto name_of = [&](uint32_t number) { return VolumeName(dir, base, number); };
+    if (StatusCode code = frame::RemoveVolumesBeyond(name_of, static_cast<uint32_t>(count), kMaxVolumes,
+                                                     archive_path.c_str(),
+                                                     SystemCode(SysCall::DeleteFile, 0, 0x01)))
       return discard(code);
     if (options[1] != 0) platform::DeleteFile(archive_path.c_str());
     return kOk;
@@ -209,7 +193,8 @@ StatusCode pea_join(void* parent, const char* path, const char* directory, const
   return frame::RunExport(parent, flags, [&](frame::CallFrame& frame) -> StatusCode {
     WidePath given, dir_arg, dir, base;
     if (StatusCode code = frame::ToWidePath(path, given)) return code;
-    if (StatusCode code = OptionalPath(directory, dir_arg, SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
+    if (StatusCode code =
+            frame::OptionalPath(directory, dir_arg, SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
       return code;
     if (StatusCode code = pea_volume_names(dir_arg.c_str(), given.c_str(), dir, base)) return code;
     if (dir.length() + base.length() + kLongestSuffix >= platform::kWidePathUnits)

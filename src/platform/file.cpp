@@ -198,6 +198,10 @@ bool File::Size(uint64_t& size) const {
 
 bool File::Flush() { return fd_ >= 0 && (::fsync(fd_) == 0 || Failed()); }
 
+bool File::StartWriteback() {
+  return fd_ >= 0 && ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
+}
+
 bool File::Truncate() {
   off_t pos;
   if (fd_ < 0 || (pos = ::lseek(fd_, 0, SEEK_CUR)) < 0) return false;

@@ -58,6 +58,9 @@ class File {
   bool Size(uint64_t& size) const;
   // FlushFileBuffers.
   bool Flush();
+  // Starts writing the file's changed pages to disk without waiting for them, so that a
+  // later Flush has less left to do. False when the system does not take the hint.
+  bool StartWriteback();
   // SetEndOfFile at the current position (WriteFile).
   bool Truncate();
   // GetFileTime.
