@@ -1,4 +1,4 @@
-// tessarex 7z pack|pack1|pack-solid|unpack|unpack1|unpack-solid|list|split|join
+// tessarex 7z pack|pack1|pack-solid|unpack|unpack1|unpack-solid|list|add|delete|split|join
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -34,6 +34,13 @@ const char* kUsage =
     "                               folder per file (svz_unpack2)\n"
     "  7z unpack1 ARCHIVE [--to DIR]   extract a one-entry archive (svz_unpack1)\n"
     "  7z list ARCHIVE              print the listing (svz_list)\n"
+    "  7z add DESTINATION SOURCE [--filter PATTERN] [--replace-always|--replace-newer]\n"
+    "                               copy SOURCE's entries into DESTINATION, entry by entry\n"
+    "                               (svz_add; by default only names DESTINATION lacks); with\n"
+    "                               --folders whole folders, solid blocks too (svz_add2)\n"
+    "  7z delete ARCHIVE --filter PATTERN [--folders]   remove the entries PATTERN matches\n"
+    "                               (svz_delete; --folders: a solid block only when it\n"
+    "                               matches all its files, svz_delete2)\n"
     "  7z split FILE --volume-size N [--to DIR] [--delete-source]   cut FILE into volumes\n"
     "                               FILE.001, FILE.002, ... of N bytes (at least 1024; svz_split)\n"
     "  7z join FILE.001 [--to DIR] [--delete-volumes]   join the volumes into FILE; DIR is\n"
@@ -44,6 +51,7 @@ const char* kUsage =
     "  --encrypt-header (on when a password is given; --plain-header turns both off)\n"
     "  --cycles-power N (19)  --salt-size 0-16 (0)  --iv-size 0-16 (16)\n"
     "  --demand-encryption  --list-file (SOURCE is a list file)\n"
+    "update options: --work-folder DIR (checked; the new archive is written beside the old)\n"
     "solid options: --grouping none|executables|extension (none)\n"
     "  --block-files N (0: no limit)  --block-bytes N (0: no limit)\n"
     "common: --password P, --password-file F (its first line) or --password-fd N\n"
@@ -70,6 +78,10 @@ constexpr OptionSpec kOptions[] = {
     {"--volume-size", Kind::Number},
     {"--delete-source", Kind::Flag},
     {"--delete-volumes", Kind::Flag},
+    {"--replace-always", Kind::Flag, "replace", {}, TESSAREX_7Z_ADD_ALWAYS},
+    {"--replace-newer", Kind::Flag, "replace", {}, TESSAREX_7Z_ADD_NEWER},
+    {"--folders", Kind::Flag},
+    {"--work-folder", Kind::Text},
 };
 
 int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
@@ -126,6 +138,24 @@ int List(const CommonOptions& common, std::string_view, Parsed& a) {
   });
 }
 
+int Add(const CommonOptions& common, std::string_view, Parsed& a) {
+  uint32_t options[2] = {common.flags, a.Value("replace")};
+  const char* archive = a.positional[0];
+  auto add = a.Given("folders") ? svz_add2 : svz_add;
+  return Outcome(archive, add(nullptr, archive, a.positional[1], a.Text("work-folder"), a.Text("filter"),
+                              a.password.get(), options));
+}
+
+int Delete(const CommonOptions& common, std::string_view, Parsed& a) {
+  // Without a filter every entry would go; that is asked for with --filter '*'.
+  if (a.Text("filter") == nullptr) return UsageError(kUsage, "delete needs --filter PATTERN");
+  uint32_t options[1] = {common.flags};
+  const char* archive = a.positional[0];
+  auto remove = a.Given("folders") ? svz_delete2 : svz_delete;
+  return Outcome(archive, remove(nullptr, archive, a.Text("work-folder"), a.Text("filter"), a.password.get(),
+                                 options));
+}
+
 int Split(const CommonOptions& common, std::string_view, Parsed& a) {
   if (!a.Given("volume-size")) return UsageError(kUsage, "split needs --volume-size N");
   uint32_t options[3] = {common.flags, a.Value("delete-source"), a.Value("volume-size")};
@@ -145,6 +175,8 @@ constexpr Subcommand kCommands[] = {
     {"unpack-nonsolid", 1, "unpack-nonsolid needs ARCHIVE", Unpack},
     {"unpack1", 1, "unpack1 needs ARCHIVE", Unpack},
     {"list", 1, "list needs ARCHIVE", List},
+    {"add", 2, "add needs DESTINATION and SOURCE", Add},
+    {"delete", 1, "delete needs ARCHIVE", Delete},
     {"split", 1, "split needs FILE", Split},
     {"join", 1, "join needs FILE.001", Join},
 };

@@ -472,6 +472,7 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL svz_delete2(void* parent, const cha
                                                          const char* filter, const char* password,
                                                          const uint32_t* options);
 
+/*
  * 7z volumes. svz_split cuts any file (normally a 7z archive) into DIR/NAME.001, .002, ...
  * up to .999, each options[2] bytes (at least 1024) but the last; the bytes are copied as
  * they are, so 7-Zip opens the set from NAME.001. svz_join copies NAME.001 onward into

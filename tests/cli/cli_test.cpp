@@ -143,7 +143,8 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
                                              "zip_pack2",  "zip_unpack1", "zip_unpack2", "zip_list",
                                              "zip_add",    "zip_delete",  "svz_pack1",   "svz_pack2",
                                              "svz_pack3",  "svz_unpack1", "svz_unpack2", "svz_unpack3",
-                                             "svz_list",   "svz_split",   "svz_join"}));
+                                             "svz_list",   "svz_split",   "svz_join",    "svz_add",
+                                             "svz_add2",   "svz_delete",  "svz_delete2"}));
   // The Linux extensions, each named in the public header.
   EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text",
                                                "tessarex_remove_temporaries", "tessarex_set_code_page"}));
