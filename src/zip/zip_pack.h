@@ -68,6 +68,7 @@ struct MemberWriter {
   codec::Compressor coder;
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
+  ZipArchiveState* state = nullptr;  // keeps the random data strong encryption shares
 
   // False when the blocks cannot be had.
   bool Allocate();

@@ -20,6 +20,7 @@
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
 #include "zip/zip_coders.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -36,6 +37,7 @@ constexpr uint32_t kAskOnError = frame::CallFrame::kFlagAskOnError;
 constexpr size_t kTraditionalHeader = 12;
 
 bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
+bool IsStrong(uint32_t kind) { return kind == kStrong3Des || kind == kStrongAes; }
 
 // The classes after which the user may choose to go on with the next member.
 bool CanGoOn(StatusCode code) {
@@ -138,15 +140,20 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   uint32_t kind = entry.encryption;
   uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
 
-  // Strong encryption needs the certificate and key support of a later stage.
-  if (kind >= kStrongUnknown) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
+  // Strong encryption with an algorithm this library does not know.
+  if (kind >= kStrongUnknown && !IsStrong(kind)) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
   if ((IsAes(kind) || kind == kTraditional) && r.password.empty() && (r.flags & kAskPassword)) {
     r.flags &= ~kAskPassword;
     if (StatusCode code = r.password.Ask(ConditionCode(Cls::Cancelled, kPlace, 0x01))) return code;
   }
   ZipAesContext aes;
   crypto::ZipCryptoKeys keys;
-  if (IsAes(kind)) {
+  StrongCipher strong;
+  const bool strong_kind = IsStrong(kind);
+  if (strong_kind) {
+    if (StatusCode code = ReadStrongHeader(r.archive, length, r.flags, r.password, entry, strong, length))
+      return code;
+  } else if (IsAes(kind)) {
     size_t salt = entry.key_length / 2;
     if (entry.key_length != 16 && entry.key_length != 24 && entry.key_length != 32)
       return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
@@ -184,11 +191,17 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   // of it (0x04) and compressed data after the stream's end mark (0x05) are damage too.
   // All are CoderFailed, so a caller may pass over the member and go on.
   const uint64_t declared = entry.uncompressed_size;
-  if (entry.method == kStore && length != declared)
+  // Strong encryption adds 1 to block bytes of padding, known only at the end.
+  const uint64_t block = strong_kind ? strong.block() : 0;
+  if (entry.method == kStore && !strong_kind && length != declared)
     return ConditionCode(Cls::CoderFailed, kPlace, length > declared ? 0x03 : 0x04);
+  if (entry.method == kStore && strong_kind && (length <= declared || length - declared > block))
+    return ConditionCode(Cls::CoderFailed, kPlace, length - block >= declared ? 0x03 : 0x04);
   const uint8_t site = MethodSite(entry.method);
   codec::Method method;
   if (!CodecMethod(entry.method, method)) return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+  // LZMA's property header would have to be cut out of the first cipher blocks.
+  if (strong_kind && method == codec::Method::kLzma) return ConditionCode(Cls::UnknownMethod, kPlace, 0x02);
   auto decrypt = [&](uint8_t* data, size_t size) {
     if (IsAes(kind))
       ZipAesDecrypt(data, size, aes);
@@ -250,7 +263,17 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if ((r.flags & kProgress) && ui::ProgressUpdate(static_cast<uint32_t>(
                                      100 - static_cast<unsigned __int128>(remaining) * 100 / length)) != 0)
       return ConditionCode(Cls::Cancelled, kPlace, 0x02);
-    decrypt(r.input, n);
+    if (strong_kind) {
+      // Whole blocks only (the data length was checked); the last block ends in padding.
+      if (!strong.Run(r.input, n)) return ConditionCode(Cls::NoMemory, kPlace, 0x02);
+      if (remaining == 0) {
+        const size_t pad = StrongPadding(r.input, n, strong.block());
+        if (pad == 0) return ConditionCode(Cls::CipherData, kPlace, 0x03);
+        n -= pad;
+      }
+    } else {
+      decrypt(r.input, n);
+    }
     decoder.Feed(r.input, n);
     if (StatusCode code = write(false)) return code;
     // Zstandard takes what follows its end itself: frames that yield nothing, or damage.
