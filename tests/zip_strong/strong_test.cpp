@@ -263,5 +263,26 @@ TEST_F(ZipStrong, PackingOptionsAndTheEmptyPassword) {
   }
 }
 
+TEST_F(ZipStrong, CommandLineFlags) {
+  const std::string cli = TX_CLI_PATH, archive = dir_ / "cli.zip", out = Out();
+  std::string said;
+  ASSERT_EQ(Peer(Quote(cli) + " zip pack " + Quote(archive) + " " + Quote(src_ + "/f*") +
+                     " --password pw --encryption 3des --iv-length 5 --validation-length 48 --strong-flags 1",
+                 &said),
+            0)
+      << said;
+  ASSERT_EQ(
+      Peer(Quote(cli) + " zip unpack " + Quote(archive) + " --to " + Quote(out) + " --password pw", &said), 0)
+      << said;
+  auto source = Source();
+  source.erase("empty");
+  EXPECT_EQ(Tree(out), source);
+  EXPECT_NE(Peer(Quote(cli) + " zip pack " + Quote(archive) + " " + Quote(src_ + "/f*") +
+                     " --password pw --encryption aes --strong-flags 16384",
+                 &said),
+            0);
+  EXPECT_NE(said.find("0x00020009"), std::string::npos) << said;
+}
+
 }  // namespace
 }  // namespace tx::test
