@@ -13,6 +13,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "ui/progress.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -68,7 +69,7 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   s.encryption = o[5];
   s.cd_flags = o[4];
   if (s.method == kStore) s.cd_flags &= ~1u;  // nothing to gain
-  s.cd_flags &= ~2u;                          // the encrypted directory is not written yet
+  if (!IsStrong(s.encryption)) s.cd_flags &= ~2u;  // only strong encryption covers the directory
   if (s.encryption == kStrong3Des) {
     s.key_length = 21;
   } else if (s.encryption != kNoEncryption) {
@@ -140,6 +141,8 @@ ZipEntryInfo DirectoryCipher(const PackSettings& s) {
   e.level = s.level;
   e.encryption = s.encryption;
   e.key_length = s.key_length;
+  e.iv_length = s.iv_length;
+  e.validation_length = s.validation_length;
   e.strong_flags = s.strong_flags;
   return e;
 }
@@ -152,12 +155,13 @@ StatusCode FinishArchive(MemberWriter& w, const PackSettings& s, DirectoryBlock&
   state.cd_size = state.cd_original_size = static_cast<uint32_t>(block.size());
   ZipEntryInfo cipher = DirectoryCipher(s);
   if (state.cd_flags != 0) {
-    // Room for a compressed block that outgrows its input.
-    size_t capacity = block.size() + block.size() / 64 + kDirectoryGrow;
+    // Room for a compressed block that outgrows its input, and for a decryption header.
+    size_t capacity = block.size() + block.size() / 64 + kDirectoryGrow + kStrongMaxHeader;
     if (!block.Reserve(capacity)) return no_grow;
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
     if (!out) return no_memory;
-    if (StatusCode code = ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, state))
+    if (StatusCode code =
+            ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, *w.password, state))
       return code;
   }
   platform::File& file = w.archive.file();

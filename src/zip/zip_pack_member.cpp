@@ -224,7 +224,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
 }
 
 StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
-                                   ZipArchiveState& state) {
+                                   const Password& password, ZipArchiveState& state) {
   // Room kept for the decryption header of an encrypted directory.
   constexpr size_t kHeaderRoom = 310;
   const size_t size = state.cd_original_size;
@@ -247,6 +247,20 @@ StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity
     if (StatusCode code =
             CompressBuffer(cipher.method, cipher.level, block, size, out, stored, capacity - kHeaderRoom))
       return code;
+    std::memcpy(block, out, stored);
+  }
+  if (state.cd_flags & 2) {
+    // Decryption header, then the block padded to whole cipher blocks and encrypted.
+    StrongCipher strong;
+    size_t header = 0;
+    if (StatusCode code = BuildStrongHeader(out, header, password, cipher, state, strong)) return code;
+    const size_t cipher_block = strong.block();
+    const size_t pad = cipher_block - stored % cipher_block;
+    if (header + stored + pad > capacity) return ConditionCode(Cls::NoMemoryGrow, kPlace, 0x31);
+    std::memcpy(out + header, block, stored);
+    std::memset(out + header + stored, static_cast<int>(pad), pad);
+    if (!strong.Run(out + header, stored + pad)) return ConditionCode(Cls::NoMemory, kPlace, 0x32);
+    stored += header + pad;
     std::memcpy(block, out, stored);
   }
   state.cd_size = static_cast<uint32_t>(stored);

@@ -95,8 +95,9 @@ struct Session {
   std::unique_ptr<uint8_t[]> input, output;
 };
 
-StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive, const char* directory,
-                       const char* password, DirectoryLimit limit, StatusCode directory_failure) {
+StatusCode OpenSession(Session& s, frame::CallFrame& frame, uint32_t& flags, const char* archive,
+                       const char* directory, const char* password, DirectoryLimit limit,
+                       StatusCode directory_failure) {
   WidePath directory_argument;
   if (StatusCode code = frame::ToWidePath(archive, s.archive)) return code;
   if (directory != nullptr && directory[0] != 0 &&
@@ -110,7 +111,7 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
   if (frame.progress() && ui::ProgressOpen(1, 1, 3003, s.archive.c_str(), s.directory.c_str(), nullptr) != 0)
     return ConditionCode(Cls::Cancelled, 0, 0x01);
   if (StatusCode code = OpenCentralDirectory(s.archive.c_str(), limit, s.cd, *s.state)) return code;
-  if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state)) return code;
+  if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state, flags, s.password)) return code;
   if (StatusCode code = s.layout.Load(s.cd, *s.state)) return code;
   s.input.reset(new (std::nothrow) uint8_t[kDataBlock]);
   s.output.reset(new (std::nothrow) uint8_t[kDataBlock]);
@@ -310,8 +311,9 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     uint32_t flags = frame.flags();
     Session s;
-    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kSingleMember,
-                                      SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
+    if (StatusCode code =
+            OpenSession(s, frame, flags, archive, directory, password, DirectoryLimit::kSingleMember,
+                        SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
       return code;
     ZipArchiveState& state = *s.state;
     if (state.entry_count == 0) return kOk;
@@ -355,7 +357,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
     if (filter != nullptr && filter[0] != 0 &&
         !platform::Utf8ToUtf16(filter, pattern.units, platform::kWidePathUnits))
       return SystemCode(SysCall::MultiByteToWide, 0, 0x00);
-    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kWhole,
+    if (StatusCode code = OpenSession(s, frame, flags, archive, directory, password, DirectoryLimit::kWhole,
                                       SystemCode(SysCall::MultiByteToWide, 0, 0x02)))
       return code;
     ZipArchiveState& state = *s.state;

@@ -316,7 +316,8 @@ StatusCode Finish(Writer& w, uint32_t cd_flags, const ZipEntryInfo& cipher, Stat
     if (!w.block.Reserve(capacity)) return no_grow;
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
     if (!out) return ConditionCode(Cls::NoMemory, kBody, 0x02);
-    if (StatusCode code = ProcessCentralDirectory(w.block.data(), out.get(), capacity, cipher, state))
+    Password none;  // the directory is only compressed here
+    if (StatusCode code = ProcessCentralDirectory(w.block.data(), out.get(), capacity, cipher, none, state))
       return code;
   }
   platform::File& file = w.out.file();

@@ -33,33 +33,47 @@ def unpad(b, n):
     p = b[-1]
     assert 1 <= p <= n and b[-p:] == bytes([p]) * p, 'padding'
     return b[:-p]
+def decrypt(body):
+    ivsize = struct.unpack_from('<H', body)[0]
+    iv = body[2:2 + ivsize]; ivb = iv + bytes(16 - ivsize)
+    size, fmt, alg, bits, hflags, erdsize = struct.unpack_from('<IHHHHH', body, 2 + ivsize)
+    p = 2 + ivsize + 14
+    erd = body[p:p + erdsize]; p += erdsize
+    assert struct.unpack_from('<I', body, p)[0] == 0; p += 4
+    vsize = struct.unpack_from('<H', body, p)[0]; p += 2
+    assert p + vsize == 2 + ivsize + 4 + size and fmt == 3
+    block = 8 if alg == 0x6603 else 16
+    master = derive(hashlib.sha1(password).digest())
+    rd = unpad(cipher(alg, master, ivb).decrypt(erd), block)
+    plain = cipher(alg, derive(hashlib.sha1(iv + rd).digest()), ivb).decrypt(body[p:])
+    assert zlib.crc32(plain[:vsize - 4]) == struct.unpack_from('<I', plain, vsize - 4)[0], 'vdata'
+    return unpad(plain[vsize:], block)
+def inflate(body, method):
+    return zlib.decompress(body, -15) if method == 8 else bz2.decompress(body) if method == 12 else body
 end = data.rindex(b'PK\x05\x06')
 count, cd_size, cd_offset = struct.unpack_from('<HII', data, end + 10)
-at = cd_offset
+directory = data[cd_offset:cd_offset + cd_size]
+if data[end - 20:end - 16] == b'PK\x06\x07':
+    z = struct.unpack_from('<Q', data, end - 12)[0]
+    rest, made, needed = struct.unpack_from('<QHH', data, z + 4)
+    count, cd_size, cd_offset = struct.unpack_from('<QQQ', data, z + 32)
+    directory = data[cd_offset:cd_offset + cd_size]
+    if rest > 44:
+        method, stored, original, alg = struct.unpack_from('<HQQH', data, z + 56)
+        if alg: directory = decrypt(directory)
+        directory = inflate(directory, method)
+        assert len(directory) == original
+at = 0
 for _ in range(count):
-    flags, method = struct.unpack_from('<HH', data, at + 8)
-    crc, csize, usize, n, m, k = struct.unpack_from('<IIIHHH', data, at + 16)
-    local = struct.unpack_from('<I', data, at + 42)[0]
-    name = data[at + 46:at + 46 + n].decode()
+    flags, method = struct.unpack_from('<HH', directory, at + 8)
+    crc, csize, usize, n, m, k = struct.unpack_from('<IIIHHH', directory, at + 16)
+    local = struct.unpack_from('<I', directory, at + 42)[0]
+    name = directory[at + 46:at + 46 + n].decode()
     at += 46 + n + m + k
     ln, lm = struct.unpack_from('<HH', data, local + 26)
     body = data[local + 30 + ln + lm:local + 30 + ln + lm + csize]
-    if flags & 0x41 == 0x41:
-        ivsize = struct.unpack_from('<H', body)[0]
-        iv = body[2:2 + ivsize]; ivb = iv + bytes(16 - ivsize)
-        size, fmt, alg, bits, hflags, erdsize = struct.unpack_from('<IHHHHH', body, 2 + ivsize)
-        p = 2 + ivsize + 14
-        erd = body[p:p + erdsize]; p += erdsize
-        assert struct.unpack_from('<I', body, p)[0] == 0; p += 4
-        vsize = struct.unpack_from('<H', body, p)[0]; p += 2
-        assert p + vsize == 2 + ivsize + 4 + size and fmt == 3
-        block = 8 if alg == 0x6603 else 16
-        master = derive(hashlib.sha1(password).digest())
-        rd = unpad(cipher(alg, master, ivb).decrypt(erd), block)
-        plain = cipher(alg, derive(hashlib.sha1(iv + rd).digest()), ivb).decrypt(body[p:])
-        assert zlib.crc32(plain[:vsize - 4]) == struct.unpack_from('<I', plain, vsize - 4)[0], 'vdata'
-        body = unpad(plain[vsize:], block)
-    out = zlib.decompress(body, -15) if method == 8 else bz2.decompress(body) if method == 12 else body
+    if flags & 0x41 == 0x41: body = decrypt(body)
+    out = inflate(body, method)
     assert len(out) == usize and zlib.crc32(out) == crc, 'content'
     print(name, zlib.crc32(out))
 )PY";
@@ -127,6 +141,74 @@ TEST_F(ZipStrong, RoundTripsEveryKindKeyIvAndValidationLength) {
   EXPECT_EQ(Le(bytes, header, 2), 8u);
   EXPECT_EQ(Le(bytes, header + 2 + 8, 4), 144u + 8 + 128);
   EXPECT_EQ(Le(bytes, header + 2 + 8 + 4 + 8, 2), 136u);
+}
+
+TEST_F(ZipStrong, EncryptedDirectoriesAloneAndCompressed) {
+  std::string reader = dir_ / "reader.py";
+  WriteFile(reader, kIndependentReader);
+  const std::pair<uint32_t, uint32_t> ciphers[] = {{11, 21}, {12, 16}, {12, 24}, {12, 32}};
+  for (uint32_t directory : {2u, 3u}) {
+    for (auto [kind, key] : ciphers) {
+      Words w = Strong(kind, key, 3 + key % 14, 32, directory == 3 ? 12 : 8);
+      w[4] = directory;
+      std::string archive = PackAll(w), text;
+      std::string out = Out();
+      ASSERT_EQ(Unpack2(archive, out, "secret"), 0u) << kind << " " << key;
+      EXPECT_EQ(Tree(out), Source());
+      // Local headers are masked: name "1", no time, no CRC.
+      std::string bytes = ReadFile(archive);
+      EXPECT_EQ(Le(bytes, 26, 2), 1u);
+      EXPECT_EQ(bytes[30], '1');
+      EXPECT_EQ(Le(bytes, 10, 8), 0u);
+      ASSERT_EQ(zip_list(nullptr, archive.c_str(), "secret", text.assign(1 << 16, '\0').data(), 1 << 16,
+                         std::array<uint32_t, 1>{0}.data()),
+                0u);
+      EXPECT_NE(text.find(directory == 3 ? "Compress (BZip2) & Encrypt (" : "Header  : Encrypt ("),
+                std::string::npos)
+          << text;
+      std::string checked;
+      EXPECT_EQ(Peer("/usr/bin/python3 " + Quote(reader) + " " + Quote(archive) + " secret", &checked), 0)
+          << checked;
+      EXPECT_NE(checked.find("f7 "), std::string::npos) << checked;
+      // The directory's password check comes first: nothing is made.
+      std::string none = Out();
+      uint32_t code = Unpack2(archive, none, "wrong");
+      EXPECT_TRUE(code == 0x00411301u || code == 0x00411302u) << std::hex << code;
+      EXPECT_TRUE(fs::is_empty(none));
+      EXPECT_EQ(Unpack2(archive, none, "secret", 0, nullptr, 1), 0u);  // demanded encryption is met
+    }
+  }
+}
+
+TEST_F(ZipStrong, HostileEncryptedDirectories) {
+  Words w = Strong(12, 32, 16, 16, 0);
+  w[4] = 2;
+  const std::string good = ReadFile(PackAll(w));
+  const size_t end = good.size() - 22, zip64 = Le(good, end - 12, 8), directory = Le(good, zip64 + 48, 8);
+  const size_t size = Le(good, zip64 + 40, 8);
+  auto attempt = [&](const std::string& bytes) {
+    std::string out = Out(), text;
+    uint32_t code = Unpack2(Save(bytes), out, "secret");
+    EXPECT_TRUE(fs::is_empty(out)) << std::hex << code;
+    return code;
+  };
+  std::string b = good;
+  b[directory] = b[directory + 1] = '\xFF';  // IV size 65535
+  EXPECT_EQ(attempt(b), 0x00441401u);
+  b = good;
+  b.replace(directory + 18, 4, "\xFF\xFF\xFF\x00");  // header size beyond the block
+  EXPECT_EQ(attempt(b), 0x00441402u);
+  b = good;
+  b[directory + size - 17] ^= '\x80';  // the last plain byte: padding 0x8?
+  EXPECT_EQ(attempt(b), 0x00441403u);
+  // One byte less of directory everywhere its size is recorded: not whole blocks.
+  b = good;
+  for (size_t at : {zip64 + 40, zip64 + 58, end + 12}) b[at] = static_cast<char>(b[at] - 1);
+  EXPECT_EQ(attempt(b), 0x00441406u);
+  // The directory's cipher named in the Zip64 record must be the header's.
+  b = good;
+  b.replace(zip64 + 74, 4, std::string("\x0E\x66\x80\x00", 4));
+  EXPECT_EQ(attempt(b), 0x00441307u);
 }
 
 TEST_F(ZipStrong, SevenZipReadsAes256WithA16ByteIv) {
