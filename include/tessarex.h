@@ -268,11 +268,11 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
  *   [12] not 0: store NTFS times  [0]     [13] not 0: UTF-8 names flagged  [0]
  *   [14] zip_pack2: not 0 when `source` is a list file  [0]
  * With [0] set, an empty password without ASK_PASSWORD is refused (0x00400003).
- * Encrypting the central directory and signing are not available yet (bit 1 of [4] is
- * ignored; signing 0x0002000A); reading refuses encrypted central directories
- * (0x00441405), strong encryption with certificates only (0x00511301) and signatures it
- * cannot check yet (0x00445201). A wrong password for a strong-encrypted member gives
- * 0x00411301 or 0x00411302 before its file is made.
+ * Bit 1 of [4] is ignored unless [5] is 11 or 12; signing is not available yet
+ * (0x0002000A). Reading refuses strong encryption with certificates only (0x00511301)
+ * and signatures it cannot check yet (0x00445201). A wrong password for a strong-encrypted
+ * member or central directory gives 0x00411301 or 0x00411302 before a file is made;
+ * zip_list takes the password (and ASK_PASSWORD in its flags) for an encrypted directory.
  *
  * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects
  * (null or empty: all) into `directory` (which must exist; null or empty: the archive's
@@ -327,13 +327,15 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* 
  * zip_add copies into `destination` the members of `source` that `filter` matches. Nothing
  * is recompressed or re-encrypted: members are copied byte for byte (local header, data,
  * data descriptor), so AES and traditionally encrypted members stay as they are, and the
- * central directory is rebuilt (compressed again when it was). The new archive is written
+ * central directory is rebuilt (compressed and encrypted again when it was). The new archive is written
  * beside the old one and renamed onto it once complete and flushed; until then the old
  * archive is untouched, and a failure leaves it as it was. An advisory lock (flock) on the
  * archive is held for the whole update, so a second update of it waits. `work_folder`
  * (null or empty: none) must be an existing folder (0x00123601); the new archive is not
  * written there, since only a rename within one folder replaces the old one in one step.
- * `password` is not needed: an encrypted central directory is refused (0x00441405).
+ * `password` opens an encrypted central directory (of either archive); the rebuilt one
+ * keeps the old one's cipher, random data and recipients under a new IV and new
+ * validation data. A wrong password gives 0x00411301 or 0x00411302 and changes nothing.
  * Damaged archives (a directory past the end, overlapping members, a member running into
  * the directory) are refused before anything changes. zip_delete of an archive without
  * members succeeds and changes nothing, as does zip_add from a source without members.

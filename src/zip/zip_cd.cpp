@@ -130,15 +130,6 @@ StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, C
   return kOk;
 }
 
-StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) {
-  // Without a password at hand an encrypted directory cannot be opened.
-  if (state.entry_count != 0 && cd.block != nullptr && (state.cd_flags & 2))
-    return ConditionCode(Cls::UnknownCipher, place::kCentralDirectory, 0x05);
-  uint32_t flags = 0;
-  Password none;
-  return DecodeCentralDirectory(cd, state, flags, none);
-}
-
 StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state, uint32_t& flags,
                                   Password& password) {
   constexpr uint8_t kPlace = place::kCentralDirectory;
@@ -153,7 +144,8 @@ StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state, 
       return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
     const size_t header = 2 + iv_size + 4 + frame::LoadU32(block + 2 + iv_size);
     StrongCipher cipher;
-    if (StatusCode code = ParseStrongHeader(block, header, flags, password, cd.cipher, cipher)) return code;
+    if (StatusCode code = ParseStrongHeader(block, header, flags, password, cd.cipher, cipher, &state))
+      return code;
     uint8_t* data = block + header;
     size_t size = cd.length - header;
     const size_t cipher_block = cipher.block();

@@ -88,6 +88,11 @@ struct ZipArchiveState {
   uint8_t strong_random[128] = {};
   uint8_t strong_erd[144] = {};
   uint32_t strong_erd_length = 0;
+  // An encrypted directory as read, for rebuilding it: its header's certificate part
+  // (recipient count, hash description, key-transport list), IV and validation lengths.
+  uint8_t strong_transport[8 + 4096] = {};
+  uint32_t strong_transport_length = 0;
+  uint32_t strong_iv_length = 0, strong_validation_length = 0;
 };
 
 // Places of the record readers in status codes.

@@ -149,15 +149,19 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   const uint32_t kind = entry.encryption;
   const size_t block = StrongBlock(kind);
   if (block == 0) return Fault(0x02);
-  // Password mode only: certificate flags are refused by the options before this.
-  const uint16_t flags = static_cast<uint16_t>(entry.strong_flags & (kFlagPassword | kFlagCertificates));
+  // A rebuilt directory keeps its recipients and the flags that go with them; otherwise
+  // password mode only (certificate flags are refused by the options before this).
+  const size_t transport = state.strong_transport_length;
+  const uint16_t flags = static_cast<uint16_t>(
+      entry.strong_flags & (transport > 0 ? records::kStrongFlagMask : kFlagPassword | kFlagCertificates));
   const MasterCipher master = MasterOf(kind, entry.key_length, flags);
   const size_t master_block = StrongBlock(master.kind);
   const size_t erd_size = kStrongRandomSize + master_block;
 
   Secret<32> master_key;
-  if (!MasterKey(password, master_key.bytes)) return kFailed;
+  if (state.strong_erd_length != 0 && state.strong_erd_length != erd_size) return Fault(0x04);
   if (state.strong_erd_length == 0) {
+    if (!MasterKey(password, master_key.bytes)) return kFailed;
     if (StatusCode code = frame::RandomBytes(state.strong_random, kStrongRandomSize)) return code;
     if (state.strong_random[0] == 0) state.strong_random[0] = 0xFF;
     std::memcpy(state.strong_erd, state.strong_random, kStrongRandomSize);
@@ -182,7 +186,8 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   uint8_t* p = out;
   frame::StoreU16(p, static_cast<uint16_t>(iv_size)), p += 2;
   std::memcpy(p, iv, iv_size), p += iv_size;
-  frame::StoreU32(p, static_cast<uint32_t>(10 + erd_size + 4 + 2 + v_size)), p += 4;
+  frame::StoreU32(p, static_cast<uint32_t>(10 + erd_size + (transport > 0 ? transport : 4) + 2 + v_size));
+  p += 4;
   frame::StoreU16(p, 3), p += 2;
   uint32_t unused_kind = 0, key_length = 0;
   uint16_t alg = kind == kStrong3Des      ? records::kAlg3Des
@@ -196,7 +201,11 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   frame::StoreU16(p, flags), p += 2;
   frame::StoreU16(p, static_cast<uint16_t>(erd_size)), p += 2;
   std::memcpy(p, state.strong_erd, erd_size), p += erd_size;
-  frame::StoreU32(p, 0), p += 4;
+  if (transport > 0) {
+    std::memcpy(p, state.strong_transport, transport), p += transport;
+  } else {
+    frame::StoreU32(p, 0), p += 4;
+  }
   frame::StoreU16(p, static_cast<uint16_t>(v_size)), p += 2;
   uint8_t* validation = p;
   if (StatusCode code = frame::RandomBytes(validation, v_size - 4)) return code;
@@ -209,7 +218,7 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
 }
 
 StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& flags, frame::Password& password,
-                             const ZipEntryInfo& entry, StrongCipher& cipher) {
+                             const ZipEntryInfo& entry, StrongCipher& cipher, ZipArchiveState* keep) {
   constexpr StatusCode kFailed = ConditionCode(Cls::NoMemory, kPlace, 0x01);
   if (length < 2) return Fault(0x06);
   const size_t iv_size = LoadU16(header);
@@ -240,6 +249,7 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
   const uint8_t* erd = rest + at;
   at += erd_size;
   if (!has(4)) return Fault(0x06);
+  const size_t certificate_part = at;
   const uint32_t recipients = LoadU32(rest + at);
   at += 4;
   if (recipients != 0) {
@@ -263,6 +273,8 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
     if (StatusCode code = password.Ask(ConditionCode(Cls::Cancelled, kPlace, 0x01))) return code;
   }
   if (!has(2)) return Fault(0x06);
+  const size_t certificate_length = recipients != 0 ? at - certificate_part : 0;
+  if (keep != nullptr && certificate_length > sizeof keep->strong_transport) return Fault(0x06);
   const size_t v_size = LoadU16(rest + at);
   at += 2;
   if (v_size < 8 || v_size > 128 || v_size % block != 0) return Fault(0x05);
@@ -287,6 +299,17 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
   if (~crypto::Crc32Update(0xFFFFFFFFu, validation.bytes, v_size - 4) !=
       LoadU32(validation.bytes + v_size - 4))
     return ConditionCode(Cls::PasswordWrong, kPlace, 0x02);
+  if (keep != nullptr) {
+    // The random data as encrypted from a zero IV, so that a new IV can be put in front.
+    for (size_t i = 0; i < master_block; ++i) random.bytes[i] ^= iv[i];
+    std::memcpy(keep->strong_random, random.bytes, kStrongRandomSize);
+    std::memcpy(keep->strong_erd, erd, erd_size);
+    keep->strong_erd_length = static_cast<uint32_t>(erd_size);
+    std::memcpy(keep->strong_transport, rest + certificate_part, certificate_length);
+    keep->strong_transport_length = static_cast<uint32_t>(certificate_length);
+    keep->strong_iv_length = static_cast<uint32_t>(iv_size);
+    keep->strong_validation_length = static_cast<uint32_t>(v_size);
+  }
   return kOk;
 }
 

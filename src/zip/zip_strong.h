@@ -57,15 +57,18 @@ bool StrongDeriveKey(const uint8_t* hash, uint8_t key[32]);
 // Builds a member's decryption header into `out` (kStrongMaxHeader bytes) and leaves
 // `cipher` ready to encrypt the data that follows. The entry gives kind, key length, IV
 // length, validation length and flags; the state keeps the archive's random data, made by
-// the first call.
+// the first call (or kept from the directory being rebuilt, with its certificate part).
 StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password& password,
                              const ZipEntryInfo& entry, ZipArchiveState& state, StrongCipher& cipher);
 
 // Checks a whole decryption header (`length` bytes) against the entry's cipher, checks the
 // password against it (asking for one first when it is empty and `flags` bit 2 is set,
 // which is then cleared) and leaves `cipher` ready to decrypt the data that follows.
+// With `keep`, what rebuilding the header needs goes there: the random data, its encrypted
+// form, the certificate part, the IV and validation lengths.
 StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& flags, frame::Password& password,
-                             const ZipEntryInfo& entry, StrongCipher& cipher);
+                             const ZipEntryInfo& entry, StrongCipher& cipher,
+                             ZipArchiveState* keep = nullptr);
 
 // Reads a member's decryption header from `archive` (positioned at the member's data) and
 // parses it; `data_length` gets the bytes of encrypted data that follow, checked to be

@@ -211,6 +211,54 @@ TEST_F(ZipStrong, HostileEncryptedDirectories) {
   EXPECT_EQ(attempt(b), 0x00441307u);
 }
 
+// The decryption header of an encrypted directory: everything but IV and validation data.
+std::string KeptPart(const std::string& archive) {
+  const size_t end = archive.size() - 22, zip64 = Le(archive, end - 12, 8);
+  const size_t at = Le(archive, zip64 + 48, 8), iv = Le(archive, at, 2);
+  const size_t size = Le(archive, at + 2 + iv, 4), erd = Le(archive, at + 2 + iv + 4 + 8, 2);
+  EXPECT_EQ(Le(archive, at + 2 + iv + 4 + size - Le(archive, at + 2 + iv + 4 + 10 + erd + 4, 2) - 2, 2),
+            Le(archive, at + 2 + iv + 4 + 10 + erd + 4, 2));
+  return archive.substr(at + 2 + iv, 4 + 10 + erd + 4) + std::to_string(iv);
+}
+
+TEST_F(ZipStrong, UpdatesRebuildAnEncryptedDirectoryWithItsRandomData) {
+  Words w = Strong(12, 24, 7, 48, 8);
+  w[4] = 3;
+  std::string archive = PackAll(w);
+  const std::string before = ReadFile(archive);
+  uint32_t options[2] = {0, 0};
+  ASSERT_EQ(zip_delete(nullptr, archive.c_str(), nullptr, "f7", "secret", options), 0u);
+  std::string after = ReadFile(archive);
+  // The same random data and its encrypted form, the same IV length; a new IV.
+  EXPECT_EQ(KeptPart(after), KeptPart(before));
+  std::string out = Out();
+  ASSERT_EQ(Unpack2(archive, out, "secret"), 0u);
+  auto expected = Source();
+  expected.erase("f7");
+  EXPECT_EQ(Tree(out), expected);
+  // Adding a plain archive's members; the destination stays encrypted.
+  std::string plain = dir_ / "plain.zip";
+  Words p = {0, 0, 8, 6};
+  ASSERT_EQ(zip_pack1(nullptr, plain.c_str(), (src_ + "/f7").c_str(), nullptr, p.data()), 0u);
+  uint32_t add[2] = {0, 0};
+  ASSERT_EQ(zip_add(nullptr, archive.c_str(), plain.c_str(), nullptr, nullptr, "secret", add), 0u);
+  EXPECT_EQ(KeptPart(ReadFile(archive)), KeptPart(before));
+  out = Out();
+  ASSERT_EQ(Unpack2(archive, out, "secret"), 0u);
+  EXPECT_EQ(Tree(out), Source());
+  std::string text;
+  ASSERT_EQ(List(archive, text), 0x00411301u);  // no password: the random data does not decrypt
+  std::string reader = dir_ / "reader.py", checked;
+  WriteFile(reader, kIndependentReader);
+  EXPECT_EQ(Peer("/usr/bin/python3 " + Quote(reader) + " " + Quote(archive) + " secret", &checked), 0)
+      << checked;
+  // A wrong password changes nothing.
+  const std::string now = ReadFile(archive);
+  uint32_t code = zip_delete(nullptr, archive.c_str(), nullptr, "f1", "wrong", options);
+  EXPECT_TRUE(code == 0x00411301u || code == 0x00411302u) << std::hex << code;
+  EXPECT_TRUE(ReadFile(archive) == now);
+}
+
 TEST_F(ZipStrong, SevenZipReadsAes256WithA16ByteIv) {
   if (Peer("command -v 7zz") != 0) GTEST_SKIP() << "7zz missing";
   for (uint32_t method : {0u, 8u}) {
