@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ZIP packing and unpacking speed against zip/unzip and 7-Zip on the same data: one large
-# file and a tree of source files, Deflate level 6; then WinZip AES-256 (AE-2); then
+# file and a tree of source files, Deflate level 6; then WinZip AES-256 (AE-2), and strong
+# AES-256 against it; then
 # updates: deleting one member against zip -d, adding an archive's members against cp.
 # usage: bench/zip.sh [DATA_FILE]   (default: 200 MB gathered from /usr; build/ must exist)
 #        UPDATE_ONLY=1 bench/zip.sh  runs the update measurements alone
@@ -75,6 +76,29 @@ cmp -s "$src/data.bin" "$work/out/data.bin" || { echo "AES unpacked data differs
 echo "big, AE-2 AES-256, Deflate level 6, one thread, best of $runs:"
 report "pack: tessarex vs 7zz" "$t_tp" "$t_7p"
 report "unpack: tessarex vs 7zz" "$t_tx" "$t_7x"
+
+# Strong AES-256 (CBC) against our own AE-2 AES-256 on 100 MB at the same level.
+head -c 104857600 "$src/data.bin" > "$work/hundred.bin"
+strong_pack() {
+  rm -f "$work/c.zip"
+  "$cli" zip pack1 "$work/c.zip" "$work/hundred.bin" --method deflate --level 6 --encryption aes \
+    --key-length 256 --password bench
+}
+ae2_pack() {
+  rm -f "$work/e.zip"
+  "$cli" zip pack1 "$work/e.zip" "$work/hundred.bin" --method deflate --level 6 --encryption ae2 \
+    --key-length 256 --password bench
+}
+strong_x() { fresh; "$cli" zip unpack1 "$work/c.zip" --to "$work/out" --password bench; }
+ae2_x() { fresh; "$cli" zip unpack1 "$work/e.zip" --to "$work/out" --password bench; }
+t_sp=$(best strong_pack)
+t_ep=$(best ae2_pack)
+t_ex=$(best ae2_x)
+t_sx=$(best strong_x)
+cmp -s "$work/hundred.bin" "$work/out/hundred.bin" || { echo "strong AES unpacked data differs" >&2; exit 1; }
+echo "100 MB, strong AES-256 vs AE-2 AES-256 (both ours), Deflate level 6, best of $runs:"
+report "pack: strong vs AE-2 (want <= 1.1)" "$t_sp" "$t_ep"
+report "unpack: strong vs AE-2 (want <= 1.1)" "$t_sx" "$t_ex"
 fi
 
 # Updates copy members without recoding them, so their peer is copying the files.

@@ -41,7 +41,8 @@ const char* kUsage =
     "  --strong-flags N (1: password)  --compress-directory  --encrypt-directory\n"
     "  --sign none|directory|members|both (none)  --sign-digest md5|sha1 (sha1)\n"
     "  --ntfs-times  --utf8-names  --demand-encryption\n"
-    "  (3des, aes, --encrypt-directory and --sign are not available yet)\n"
+    "  (--encrypt-directory needs 3des or aes; --sign and --strong-flags with 2\n"
+    "  (certificates) are not available yet)\n"
     "common: --password P, --password-file F (its first line) or --password-fd N\n"
     "  (the first line read from descriptor N), or --ask-password before the command\n";
 

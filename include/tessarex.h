@@ -257,14 +257,22 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
  *   [5] encryption: 0 none, 1 AE-1, 2 AE-2, 3 AE-1 or AE-2 chosen per file, 11 3DES,
  *       12 AES  [0, or 3 with a password]
  *   [6] key length in bytes: 16, 24, 32 (others are rounded to the nearest)  [32]
- *   [7] IV length  [16]   [8] validation data length  [16]   [9] strong-encryption flags  [1]
+ *       (kind 11 always uses 21)
+ *   [7] kinds 11, 12: IV length 1-16 (0x00020007)  [16]
+ *   [8] kinds 11, 12: validation data length, a multiple of 16 in 16-128 (0x00020008)  [16]
+ *   [9] kinds 11, 12: strong-encryption flags, masked with 0x4103: 0x0001 password
+ *       (0x0100 and 0x4000 are dropped with it); a value without 0x0001, or with 0x0002
+ *       (certificates, not available yet), is refused (0x00020009)  [1]
  *   [10] signing: 0 none, 1 directory, 2 members, 3 both  [0]
  *   [11] signing digest: 1 MD5, 2 SHA-1  [2]
  *   [12] not 0: store NTFS times  [0]     [13] not 0: UTF-8 names flagged  [0]
  *   [14] zip_pack2: not 0 when `source` is a list file  [0]
- * Strong encryption (11, 12) and signing are not available yet: 0x00020005, 0x0002000A;
- * reading refuses strong-encrypted members and central directories (class 0x44) and
- * signatures it cannot check yet (0x00445201).
+ * With [0] set, an empty password without ASK_PASSWORD is refused (0x00400003).
+ * Bit 1 of [4] is ignored unless [5] is 11 or 12; signing is not available yet
+ * (0x0002000A). Reading refuses strong encryption with certificates only (0x00511301)
+ * and signatures it cannot check yet (0x00445201). A wrong password for a strong-encrypted
+ * member or central directory gives 0x00411301 or 0x00411302 before a file is made;
+ * zip_list takes the password (and ASK_PASSWORD in its flags) for an encrypted directory.
  *
  * zip_unpack1 extracts a one-member archive, zip_unpack2 every member `filter` selects
  * (null or empty: all) into `directory` (which must exist; null or empty: the archive's
@@ -319,13 +327,15 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* 
  * zip_add copies into `destination` the members of `source` that `filter` matches. Nothing
  * is recompressed or re-encrypted: members are copied byte for byte (local header, data,
  * data descriptor), so AES and traditionally encrypted members stay as they are, and the
- * central directory is rebuilt (compressed again when it was). The new archive is written
+ * central directory is rebuilt (compressed and encrypted again when it was). The new archive is written
  * beside the old one and renamed onto it once complete and flushed; until then the old
  * archive is untouched, and a failure leaves it as it was. An advisory lock (flock) on the
  * archive is held for the whole update, so a second update of it waits. `work_folder`
  * (null or empty: none) must be an existing folder (0x00123601); the new archive is not
  * written there, since only a rename within one folder replaces the old one in one step.
- * `password` is not needed: an encrypted central directory is refused (0x00441405).
+ * `password` opens an encrypted central directory (of either archive); the rebuilt one
+ * keeps the old one's cipher, random data and recipients under a new IV and new
+ * validation data. A wrong password gives 0x00411301 or 0x00411302 and changes nothing.
  * Damaged archives (a directory past the end, overlapping members, a member running into
  * the directory) are refused before anything changes. zip_delete of an archive without
  * members succeeds and changes nothing, as does zip_add from a source without members.

@@ -10,6 +10,7 @@
 #include "frame/bytes.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_record_fields.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -129,19 +130,32 @@ StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, C
   return kOk;
 }
 
-StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state) {
+StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state, uint32_t& flags,
+                                  Password& password) {
   constexpr uint8_t kPlace = place::kCentralDirectory;
   if (state.entry_count == 0 || cd.block == nullptr) return kOk;
   uint8_t* block = cd.block.get();
   if (state.cd_flags & 2) {
-    // The decryption header in front of the block: checked, then refused until strong
-    // encryption can be served.
+    // The block starts with its decryption header; its size field must stay inside the block.
     if (cd.length < 2) return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
     size_t iv_size = frame::LoadU16(block);
     if (iv_size > 16) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
     if (cd.length < 2 + iv_size + 4 || frame::LoadU32(block + 2 + iv_size) > cd.length - (2 + iv_size + 4))
       return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
-    return ConditionCode(Cls::UnknownCipher, kPlace, 0x05);
+    const size_t header = 2 + iv_size + 4 + frame::LoadU32(block + 2 + iv_size);
+    StrongCipher cipher;
+    if (StatusCode code = ParseStrongHeader(block, header, flags, password, cd.cipher, cipher, &state))
+      return code;
+    uint8_t* data = block + header;
+    size_t size = cd.length - header;
+    const size_t cipher_block = cipher.block();
+    // Whole blocks, at least one, before the padding byte is looked at.
+    if (size == 0 || size % cipher_block != 0) return ConditionCode(Cls::UnknownCipher, kPlace, 0x06);
+    if (!cipher.Run(data, size)) return ConditionCode(Cls::NoMemory, kPlace, 0x03);
+    const size_t pad = StrongPadding(data, size, cipher_block);
+    if (pad == 0) return ConditionCode(Cls::UnknownCipher, kPlace, cipher_block == 16 ? 0x03 : 0x04);
+    std::memmove(block, data, size - pad);
+    cd.length = size - pad;
   }
   if (state.cd_flags & 1) {
     // Central-directory records do not compress beyond a few thousand to one (Deflate

@@ -45,10 +45,13 @@ enum class DirectoryLimit { kSingleMember, kWhole };
 StatusCode OpenCentralDirectory(const char16_t* archive, DirectoryLimit limit, CentralDirectory& cd,
                                 ZipArchiveState& state);
 
-// Undoes encryption (refused for now: 0x00441405) and compression, checks the digest and
-// removes the archive extra data record; for a plain signed directory, digests the block.
-// A compressed directory may come to at most 256 MiB (0x00201403).
-StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state);
+// Undoes encryption and compression, checks the digest and removes the archive extra data
+// record; for a plain signed directory, digests the block. A compressed directory may come
+// to at most 256 MiB (0x00201403). The password opens an encrypted directory (asked for
+// when it is empty and `flags` bit 2 is set, which is then cleared); what rebuilding its
+// decryption header needs stays in the state.
+StatusCode DecodeCentralDirectory(CentralDirectory& cd, ZipArchiveState& state, uint32_t& flags,
+                                  Password& password);
 
 // Where the members lie in the file. Every member's local header and data must stand
 // apart from the others and from the directory: records that share bytes would extract

@@ -122,9 +122,10 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     frame::ListingText text(output, output_size);
     platform::WidePath archive_path;
     if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
-    // Needed only to decrypt a central directory, which a later stage will do.
+    // Needed only to decrypt a central directory.
     Password secret;
     secret.Set(password);
+    uint32_t ask = options != nullptr ? options[0] & frame::CallFrame::kFlagAskPassword : 0;
 
     CentralDirectory cd;
     Wiped<ZipArchiveState> state_holder;
@@ -144,7 +145,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     if (state.cd_flags != 0 || signed_directory) {
       if (StatusCode code = text.Add(DirectoryHeader(state, cd.cipher))) return code;
     }
-    if (StatusCode code = DecodeCentralDirectory(cd, state)) return code;
+    if (StatusCode code = DecodeCentralDirectory(cd, state, ask, secret)) return code;
     if (signed_directory && cd.length > 0) {
       if (state.cd_flags != 0)
         if (StatusCode code = text.Add(" &")) return code;

@@ -13,6 +13,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "ui/progress.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -33,9 +34,13 @@ struct PackSettings {
   uint32_t cd_flags = 0;
   uint32_t encryption = kNoEncryption;
   uint32_t key_length = 0;
+  uint32_t iv_length = 0, validation_length = 0, strong_flags = 0;
+  bool demand = false;
   uint32_t ntfs_times = 0;
   uint32_t utf8_names = 0;
 };
+
+bool IsStrong(uint32_t kind) { return kind == kStrong3Des || kind == kStrongAes; }
 
 // Checks the words in the order callers rely on: method, level, central-directory flags,
 // encryption kind, demanded encryption, then the strong-encryption and signing words.
@@ -43,10 +48,20 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   if (o[2] != kStore && o[2] != kDeflate && o[2] != kBzip2) return Option(0x02);
   if (o[3] < 1 || o[3] > 9) return Option(0x03);
   if (o[4] > 3) return Option(0x04);
-  // Strong encryption (11, 12) needs the certificate and strong-cipher support that does
-  // not exist yet; every other value names no kind.
-  if (o[5] > kAeAutomatic) return Option(0x05);
+  if (o[5] > kAeAutomatic && !IsStrong(o[5])) return Option(0x05);
   if (o[0] != 0 && o[5] == kNoEncryption) return ConditionCode(Cls::PasswordProblem, kBody, 0x02);
+  if (IsStrong(o[5])) {
+    if (o[7] < 1 || o[7] > 16) return Option(0x07);
+    if (o[8] < 16 || o[8] > 128 || o[8] % 16 != 0) return Option(0x08);
+    // Key wrapping and a 3DES master key mean something only for a password or
+    // recipients; without either nobody could open the archive. Certificates need the
+    // certificate stores, which are not served yet.
+    const uint32_t flags = o[9] & 0x4103;
+    if (flags == 0 || (flags & 0x0003) == 0 || (flags & 0x0002) != 0) return Option(0x09);
+    s.iv_length = o[7];
+    s.validation_length = o[8];
+    s.strong_flags = flags & 0x0001;  // what remains without certificates
+  }
   // Signing needs certificates as well.
   if (o[10] != 0) return Option(0x0a);
   s.method = o[2];
@@ -54,11 +69,15 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   s.encryption = o[5];
   s.cd_flags = o[4];
   if (s.method == kStore) s.cd_flags &= ~1u;  // nothing to gain
-  s.cd_flags &= ~2u;                          // encrypting the directory needs strong encryption
-  if (s.encryption != kNoEncryption) {
+  if (!IsStrong(s.encryption)) s.cd_flags &= ~2u;  // only strong encryption covers the directory
+  if (s.encryption == kStrong3Des) {
+    s.key_length = 21;
+  } else if (s.encryption != kNoEncryption) {
     uint32_t k = o[6];
     s.key_length = (k % 8 != 0 || k < 16) ? 16 : k > 32 ? 32 : k;
   }
+  if (s.encryption != kNoEncryption && !IsStrong(s.encryption)) s.strong_flags = 1;
+  s.demand = o[0] != 0;
   s.ntfs_times = o[12];
   s.utf8_names = o[13];
   return kOk;
@@ -87,7 +106,15 @@ void SetUpEntry(const PackSettings& s, const platform::FileInfo& found, ZipEntry
   e.compressed_size = found.size;
   e.encryption = s.encryption;
   if (e.encryption == kAeAutomatic) e.encryption = found.size >= 20 && e.method != kBzip2 ? kAe1 : kAe2;
-  if (e.encryption != kNoEncryption) {
+  if (IsStrong(e.encryption)) {
+    // Header, validation data and padding, as the largest options make them.
+    const uint64_t block = e.encryption == kStrongAes ? 16 : 8;
+    e.key_length = s.key_length;
+    e.iv_length = s.iv_length;
+    e.validation_length = s.validation_length;
+    e.strong_flags = s.strong_flags;
+    e.compressed_size += block - found.size % block + (block == 16 ? 310 : 302);
+  } else if (e.encryption != kNoEncryption) {
     e.key_length = s.key_length;
     e.strong_flags = 1;
     e.compressed_size += s.key_length / 2 + 12;
@@ -114,6 +141,9 @@ ZipEntryInfo DirectoryCipher(const PackSettings& s) {
   e.level = s.level;
   e.encryption = s.encryption;
   e.key_length = s.key_length;
+  e.iv_length = s.iv_length;
+  e.validation_length = s.validation_length;
+  e.strong_flags = s.strong_flags;
   return e;
 }
 
@@ -125,12 +155,13 @@ StatusCode FinishArchive(MemberWriter& w, const PackSettings& s, DirectoryBlock&
   state.cd_size = state.cd_original_size = static_cast<uint32_t>(block.size());
   ZipEntryInfo cipher = DirectoryCipher(s);
   if (state.cd_flags != 0) {
-    // Room for a compressed block that outgrows its input.
-    size_t capacity = block.size() + block.size() / 64 + kDirectoryGrow;
+    // Room for a compressed block that outgrows its input, and for a decryption header.
+    size_t capacity = block.size() + block.size() / 64 + kDirectoryGrow + kStrongMaxHeader;
     if (!block.Reserve(capacity)) return no_grow;
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
     if (!out) return no_memory;
-    if (StatusCode code = ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, state))
+    if (StatusCode code =
+            ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, *w.password, state))
       return code;
   }
   platform::File& file = w.archive.file();
@@ -164,6 +195,8 @@ StatusCode OpenCall(frame::CallFrame& frame, const PackSettings& s, const char* 
   bool ask = s.encryption != kNoEncryption && (frame.flags() & frame::CallFrame::kFlagAskPassword);
   if (StatusCode code = password.Take(password_argument, ask, ConditionCode(Cls::Cancelled, kBody, 0x02)))
     return code;
+  // Demanded encryption under the empty password would only look encrypted.
+  if (s.demand && password.empty()) return ConditionCode(Cls::PasswordProblem, kBody, 0x03);
   return s.encryption != kNoEncryption ? frame::GatherEntropy() : kOk;
 }
 
@@ -233,6 +266,7 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
     if (!header || !w.Allocate() || !block.Reserve(kPackBlock)) return ConditionCode(Cls::NoMemory, 0, 0x01);
     w.flags = frame.flags();
     w.password = &pass;
+    w.state = &state;
     if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
     size_t local_length = 0;
     if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x01))
@@ -296,6 +330,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     if (!header || !w.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x04);
     w.flags = frame.flags();
     w.password = &pass;
+    w.state = &state;
     if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
     DirectoryBlock block;
     if (!block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, 0, 0x02);

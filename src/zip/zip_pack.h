@@ -68,6 +68,7 @@ struct MemberWriter {
   codec::Compressor coder;
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
+  ZipArchiveState* state = nullptr;  // keeps the random data strong encryption shares
 
   // False when the blocks cannot be had.
   bool Allocate();
@@ -79,10 +80,10 @@ struct MemberWriter {
 StatusCode PackMember(MemberWriter& writer, const char16_t* source, ZipEntryInfo& entry);
 
 // Digests the central-directory block (state.cd_original_size bytes) into the state and,
-// as the state's flags say, compresses it with `cipher`'s method and level; the stored
-// block replaces the original in `block` and its size goes to state.cd_size. `out` and
-// `block` both hold `capacity` bytes.
+// as the state's flags say, compresses it with `cipher`'s method and level and encrypts it
+// under `password` with `cipher`'s strong kind; the stored block replaces the original in
+// `block` and its size goes to state.cd_size. `out` and `block` both hold `capacity` bytes.
 StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
-                                   ZipArchiveState& state);
+                                   const Password& password, ZipArchiveState& state);
 
 }  // namespace tx::zip

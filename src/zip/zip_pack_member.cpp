@@ -1,4 +1,5 @@
 // The member packer and the central-directory processor.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,7 @@
 #include "zip/zip_aes.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_pack.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -22,25 +24,70 @@ using platform::SysCall;
 constexpr uint8_t kPlace = place::kPackMember;
 
 bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
+bool IsStrong(uint32_t kind) { return kind == kStrong3Des || kind == kStrongAes; }
 
-// Encrypts (AES kinds) and writes one piece of member data, counting it.
+// Encrypts (AES and strong kinds) and writes one piece of member data, counting it. The
+// CBC ciphers take whole blocks: a remainder waits in the carry for the next piece, and
+// the end pads it.
 class DataSink {
  public:
-  DataSink(platform::File& archive, ZipEntryInfo& entry, ZipAesContext* aes)
-      : archive_(archive), entry_(entry), aes_(aes) {}
+  DataSink(platform::File& archive, ZipEntryInfo& entry, ZipAesContext* aes, StrongCipher* strong)
+      : archive_(archive), entry_(entry), aes_(aes), strong_(strong) {}
+  ~DataSink() { platform::WipeMemory(carry_, sizeof carry_); }
 
   StatusCode Put(uint8_t* data, size_t size, uint8_t occurrence) {
     if (size == 0) return kOk;
+    if (strong_ != nullptr) return PutBlocks(data, size, static_cast<uint8_t>(occurrence - 1));
     if (aes_ != nullptr) ZipAesEncrypt(data, size, *aes_);
+    return Write(data, size, occurrence);
+  }
+
+  // The carry filled up with padding (a full block when it is empty), encrypted, written.
+  StatusCode Pad() {
+    const size_t block = strong_->block();
+    const uint8_t pad = static_cast<uint8_t>(block - carried_);
+    std::memset(carry_ + carried_, pad, pad);
+    carried_ = 0;
+    if (!strong_->Run(carry_, block)) return ConditionCode(Cls::NoMemory, kPlace, 0x03);
+    return Write(carry_, block, 0x05);
+  }
+
+ private:
+  StatusCode Write(const uint8_t* data, size_t size, uint8_t occurrence) {
     if (!archive_.Write(data, size)) return SystemCode(SysCall::WriteFile, kPlace, occurrence);
     entry_.compressed_size += size;
     return kOk;
   }
 
- private:
+  StatusCode PutBlocks(uint8_t* data, size_t size, uint8_t occurrence) {
+    const size_t block = strong_->block();
+    if (carried_ > 0) {
+      const size_t take = std::min(block - carried_, size);
+      std::memcpy(carry_ + carried_, data, take);
+      carried_ += take;
+      data += take;
+      size -= take;
+      if (carried_ < block) return kOk;
+      carried_ = 0;
+      if (!strong_->Run(carry_, block)) return ConditionCode(Cls::NoMemory, kPlace, 0x03);
+      if (StatusCode code = Write(carry_, block, occurrence)) return code;
+    }
+    const size_t whole = size - size % block;
+    if (whole > 0) {
+      if (!strong_->Run(data, whole)) return ConditionCode(Cls::NoMemory, kPlace, 0x03);
+      if (StatusCode code = Write(data, whole, occurrence)) return code;
+    }
+    std::memcpy(carry_, data + whole, size - whole);
+    carried_ = size - whole;
+    return kOk;
+  }
+
   platform::File& archive_;
   ZipEntryInfo& entry_;
   ZipAesContext* aes_;
+  StrongCipher* strong_;
+  uint8_t carry_[16] = {};
+  size_t carried_ = 0;
 };
 
 // Runs the coder over its input (or to the end with `finish`), writing every full output
@@ -107,8 +154,20 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
   entry.compressed_size = 0;
 
   ZipAesContext aes;
+  StrongCipher strong;
   const bool encrypted = IsAes(entry.encryption);
-  if (encrypted) {
+  const bool strong_kind = IsStrong(entry.encryption);
+  if (strong_kind) {
+    std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kStrongMaxHeader]);
+    if (!header) return ConditionCode(Cls::NoMemory, kPlace, 0x04);
+    size_t length = 0;
+    StatusCode code = BuildStrongHeader(header.get(), length, *writer.password, entry, *writer.state, strong);
+    const bool written = code == kOk && archive.Write(header.get(), length);
+    platform::WipeMemory(header.get(), kStrongMaxHeader);
+    if (code != kOk) return code;
+    if (!written) return SystemCode(SysCall::WriteFile, kPlace, 0x01);
+    entry.compressed_size += length;
+  } else if (encrypted) {
     size_t salt = entry.key_length / 2;
     uint8_t prologue[16 + kAesVerifierSize];
     if (StatusCode code = frame::RandomBytes(prologue, salt)) return code;
@@ -127,7 +186,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
                  !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel)))
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
 
-  DataSink sink(archive, entry, encrypted ? &aes : nullptr);
+  DataSink sink(archive, entry, encrypted ? &aes : nullptr, strong_kind ? &strong : nullptr);
   const bool crc = entry.encryption != kAe2;  // AE-2 stores no CRC, so none is computed
   uint32_t reg = 0xFFFFFFFFu;
   uint8_t* in = writer.input.get();
@@ -153,6 +212,8 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + 0x05))) return code;
     if (!writer.coder.End()) return ConditionCode(Cls::CoderEnd, kPlace, static_cast<uint8_t>(site + 0x11));
   }
+  if (strong_kind)
+    if (StatusCode code = sink.Pad()) return code;
   if (encrypted) {
     uint8_t code[kAesCodeSize];
     ZipAesFinish(code, aes);
@@ -163,7 +224,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
 }
 
 StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
-                                   ZipArchiveState& state) {
+                                   const Password& password, ZipArchiveState& state) {
   // Room kept for the decryption header of an encrypted directory.
   constexpr size_t kHeaderRoom = 310;
   const size_t size = state.cd_original_size;
@@ -186,6 +247,20 @@ StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity
     if (StatusCode code =
             CompressBuffer(cipher.method, cipher.level, block, size, out, stored, capacity - kHeaderRoom))
       return code;
+    std::memcpy(block, out, stored);
+  }
+  if (state.cd_flags & 2) {
+    // Decryption header, then the block padded to whole cipher blocks and encrypted.
+    StrongCipher strong;
+    size_t header = 0;
+    if (StatusCode code = BuildStrongHeader(out, header, password, cipher, state, strong)) return code;
+    const size_t cipher_block = strong.block();
+    const size_t pad = cipher_block - stored % cipher_block;
+    if (header + stored + pad > capacity) return ConditionCode(Cls::NoMemoryGrow, kPlace, 0x31);
+    std::memcpy(out + header, block, stored);
+    std::memset(out + header + stored, static_cast<int>(pad), pad);
+    if (!strong.Run(out + header, stored + pad)) return ConditionCode(Cls::NoMemory, kPlace, 0x32);
+    stored += header + pad;
     std::memcpy(block, out, stored);
   }
   state.cd_size = static_cast<uint32_t>(stored);

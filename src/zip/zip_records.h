@@ -83,6 +83,16 @@ struct ZipArchiveState {
   uint32_t recipient_data_length = 0;
   uint8_t recipient_list[kMaxRecipientList] = {};
   uint32_t recipient_list_length = 0;
+  // Strong encryption: the archive's random data and its encrypted form (random data and a
+  // block of padding under the master key), made once and shared by every member.
+  uint8_t strong_random[128] = {};
+  uint8_t strong_erd[144] = {};
+  uint32_t strong_erd_length = 0;
+  // An encrypted directory as read, for rebuilding it: its header's certificate part
+  // (recipient count, hash description, key-transport list), IV and validation lengths.
+  uint8_t strong_transport[8 + 4096] = {};
+  uint32_t strong_transport_length = 0;
+  uint32_t strong_iv_length = 0, strong_validation_length = 0;
 };
 
 // Places of the record readers in status codes.

@@ -20,6 +20,7 @@
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
 #include "zip/zip_coders.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -36,6 +37,7 @@ constexpr uint32_t kAskOnError = frame::CallFrame::kFlagAskOnError;
 constexpr size_t kTraditionalHeader = 12;
 
 bool IsAes(uint32_t kind) { return kind == kAe1 || kind == kAe2; }
+bool IsStrong(uint32_t kind) { return kind == kStrong3Des || kind == kStrongAes; }
 
 // The classes after which the user may choose to go on with the next member.
 bool CanGoOn(StatusCode code) {
@@ -93,8 +95,9 @@ struct Session {
   std::unique_ptr<uint8_t[]> input, output;
 };
 
-StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive, const char* directory,
-                       const char* password, DirectoryLimit limit, StatusCode directory_failure) {
+StatusCode OpenSession(Session& s, frame::CallFrame& frame, uint32_t& flags, const char* archive,
+                       const char* directory, const char* password, DirectoryLimit limit,
+                       StatusCode directory_failure) {
   WidePath directory_argument;
   if (StatusCode code = frame::ToWidePath(archive, s.archive)) return code;
   if (directory != nullptr && directory[0] != 0 &&
@@ -108,7 +111,7 @@ StatusCode OpenSession(Session& s, frame::CallFrame& frame, const char* archive,
   if (frame.progress() && ui::ProgressOpen(1, 1, 3003, s.archive.c_str(), s.directory.c_str(), nullptr) != 0)
     return ConditionCode(Cls::Cancelled, 0, 0x01);
   if (StatusCode code = OpenCentralDirectory(s.archive.c_str(), limit, s.cd, *s.state)) return code;
-  if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state)) return code;
+  if (StatusCode code = DecodeCentralDirectory(s.cd, *s.state, flags, s.password)) return code;
   if (StatusCode code = s.layout.Load(s.cd, *s.state)) return code;
   s.input.reset(new (std::nothrow) uint8_t[kDataBlock]);
   s.output.reset(new (std::nothrow) uint8_t[kDataBlock]);
@@ -138,15 +141,20 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   uint32_t kind = entry.encryption;
   uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
 
-  // Strong encryption needs the certificate and key support of a later stage.
-  if (kind >= kStrongUnknown) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
+  // Strong encryption with an algorithm this library does not know.
+  if (kind >= kStrongUnknown && !IsStrong(kind)) return ConditionCode(Cls::UnknownCipher, kPlace, 0x01);
   if ((IsAes(kind) || kind == kTraditional) && r.password.empty() && (r.flags & kAskPassword)) {
     r.flags &= ~kAskPassword;
     if (StatusCode code = r.password.Ask(ConditionCode(Cls::Cancelled, kPlace, 0x01))) return code;
   }
   ZipAesContext aes;
   crypto::ZipCryptoKeys keys;
-  if (IsAes(kind)) {
+  StrongCipher strong;
+  const bool strong_kind = IsStrong(kind);
+  if (strong_kind) {
+    if (StatusCode code = ReadStrongHeader(r.archive, length, r.flags, r.password, entry, strong, length))
+      return code;
+  } else if (IsAes(kind)) {
     size_t salt = entry.key_length / 2;
     if (entry.key_length != 16 && entry.key_length != 24 && entry.key_length != 32)
       return ConditionCode(Cls::UnknownCipher, kPlace, 0x02);
@@ -184,11 +192,17 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   // of it (0x04) and compressed data after the stream's end mark (0x05) are damage too.
   // All are CoderFailed, so a caller may pass over the member and go on.
   const uint64_t declared = entry.uncompressed_size;
-  if (entry.method == kStore && length != declared)
+  // Strong encryption adds 1 to block bytes of padding, known only at the end.
+  const uint64_t block = strong_kind ? strong.block() : 0;
+  if (entry.method == kStore && !strong_kind && length != declared)
     return ConditionCode(Cls::CoderFailed, kPlace, length > declared ? 0x03 : 0x04);
+  if (entry.method == kStore && strong_kind && (length <= declared || length - declared > block))
+    return ConditionCode(Cls::CoderFailed, kPlace, length - block >= declared ? 0x03 : 0x04);
   const uint8_t site = MethodSite(entry.method);
   codec::Method method;
   if (!CodecMethod(entry.method, method)) return ConditionCode(Cls::UnknownMethod, kPlace, 0x01);
+  // LZMA's property header would have to be cut out of the first cipher blocks.
+  if (strong_kind && method == codec::Method::kLzma) return ConditionCode(Cls::UnknownMethod, kPlace, 0x02);
   auto decrypt = [&](uint8_t* data, size_t size) {
     if (IsAes(kind))
       ZipAesDecrypt(data, size, aes);
@@ -250,7 +264,17 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if ((r.flags & kProgress) && ui::ProgressUpdate(static_cast<uint32_t>(
                                      100 - static_cast<unsigned __int128>(remaining) * 100 / length)) != 0)
       return ConditionCode(Cls::Cancelled, kPlace, 0x02);
-    decrypt(r.input, n);
+    if (strong_kind) {
+      // Whole blocks only (the data length was checked); the last block ends in padding.
+      if (!strong.Run(r.input, n)) return ConditionCode(Cls::NoMemory, kPlace, 0x02);
+      if (remaining == 0) {
+        const size_t pad = StrongPadding(r.input, n, strong.block());
+        if (pad == 0) return ConditionCode(Cls::CipherData, kPlace, 0x03);
+        n -= pad;
+      }
+    } else {
+      decrypt(r.input, n);
+    }
     decoder.Feed(r.input, n);
     if (StatusCode code = write(false)) return code;
     // Zstandard takes what follows its end itself: frames that yield nothing, or damage.
@@ -287,8 +311,9 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     uint32_t flags = frame.flags();
     Session s;
-    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kSingleMember,
-                                      SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
+    if (StatusCode code =
+            OpenSession(s, frame, flags, archive, directory, password, DirectoryLimit::kSingleMember,
+                        SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
       return code;
     ZipArchiveState& state = *s.state;
     if (state.entry_count == 0) return kOk;
@@ -332,7 +357,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
     if (filter != nullptr && filter[0] != 0 &&
         !platform::Utf8ToUtf16(filter, pattern.units, platform::kWidePathUnits))
       return SystemCode(SysCall::MultiByteToWide, 0, 0x00);
-    if (StatusCode code = OpenSession(s, frame, archive, directory, password, DirectoryLimit::kWhole,
+    if (StatusCode code = OpenSession(s, frame, flags, archive, directory, password, DirectoryLimit::kWhole,
                                       SystemCode(SysCall::MultiByteToWide, 0, 0x02)))
       return code;
     ZipArchiveState& state = *s.state;

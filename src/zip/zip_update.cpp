@@ -18,6 +18,7 @@
 #include "zip/zip_cd.h"
 #include "zip/zip_pack.h"
 #include "zip/zip_record_fields.h"
+#include "zip/zip_strong.h"
 
 namespace tx::zip {
 
@@ -56,11 +57,13 @@ struct Archive {
 
 // Damage is refused here, before anything is written: a directory past the end, members
 // that overlap each other or the directory.
-StatusCode Load(const char16_t* path, uint8_t which, Archive& a) {
+// An encrypted directory opens with the password (asked for once when it is empty and
+// `flags` bit 2 is set).
+StatusCode Load(const char16_t* path, uint8_t which, Archive& a, uint32_t& flags, Password& password) {
   if (StatusCode code = OpenCentralDirectory(path, DirectoryLimit::kWhole, a.cd, *a.state))
     return ForArchive(code, which);
   if (a.state->entry_count == 0) return kOk;
-  if (StatusCode code = DecodeCentralDirectory(a.cd, *a.state)) return code;
+  if (StatusCode code = DecodeCentralDirectory(a.cd, *a.state, flags, password)) return code;
   return a.layout.Load(a.cd, *a.state);
 }
 
@@ -299,25 +302,39 @@ StatusCode Keep(Writer& w, Archive& from, Record& r, StatusCode no_grow) {
   return kOk;
 }
 
-// The directory (compressed again when it was) and the end records; then the new
-// archive takes the old one's name. `cd_flags` and `cipher` are the old directory's.
-StatusCode Finish(Writer& w, uint32_t cd_flags, const ZipEntryInfo& cipher, StatusCode no_grow,
-                  Archive* readers[], size_t reader_count) {
+// The directory (compressed and encrypted again when it was) and the end records; then
+// the new archive takes the old one's name. `old` is the changed archive as read: its
+// directory's flags and cipher, and for an encrypted one the random data, its encrypted
+// form and the recipients, which stay; only the IV and the validation data are new.
+StatusCode Finish(Writer& w, Archive& old, const Password& password, StatusCode no_grow, Archive* readers[],
+                  size_t reader_count) {
   Wiped<ZipArchiveState> holder;
   ZipArchiveState& state = *holder;
+  const ZipArchiveState& was = *old.state;
+  ZipEntryInfo cipher = old.cd.cipher;
   state.entry_count = w.count;
   state.cd_offset = w.offset;
   state.cd_size = state.cd_original_size = static_cast<uint32_t>(w.block.size());
-  // Encrypting is refused when the archive is read; an empty directory stays plain.
-  state.cd_flags = w.count != 0 ? cd_flags & 1 : 0;
+  // An empty directory stays plain.
+  state.cd_flags = w.count != 0 ? was.cd_flags & 3 : 0;
+  if (state.cd_flags & 2) {
+    std::memcpy(state.strong_random, was.strong_random, sizeof state.strong_random);
+    std::memcpy(state.strong_erd, was.strong_erd, sizeof state.strong_erd);
+    state.strong_erd_length = was.strong_erd_length;
+    std::memcpy(state.strong_transport, was.strong_transport, sizeof state.strong_transport);
+    state.strong_transport_length = was.strong_transport_length;
+    cipher.iv_length = was.strong_iv_length;
+    cipher.validation_length = was.strong_validation_length;
+  }
   if (!w.block.Reserve(kDirectoryGrow)) return no_grow;
   if (state.cd_flags != 0) {
     state.hash_algorithm = kHashCrc32;
-    size_t capacity = w.block.size() + w.block.size() / 64 + kDirectoryGrow;
+    size_t capacity = w.block.size() + w.block.size() / 64 + kDirectoryGrow + kStrongMaxHeader;
     if (!w.block.Reserve(capacity)) return no_grow;
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]);
     if (!out) return ConditionCode(Cls::NoMemory, kBody, 0x02);
-    if (StatusCode code = ProcessCentralDirectory(w.block.data(), out.get(), capacity, cipher, state))
+    if (StatusCode code =
+            ProcessCentralDirectory(w.block.data(), out.get(), capacity, cipher, password, state))
       return code;
   }
   platform::File& file = w.out.file();
@@ -356,7 +373,7 @@ StatusCode Begin(const char16_t* archive, Writer& w, platform::FileLock& lock,
 }  // namespace
 
 StatusCode zip_delete(void* parent, const char* archive, const char* work_folder, const char* filter,
-                      const char*, const uint32_t* options) {
+                      const char* password_argument, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
     WidePath path, pattern;
@@ -371,7 +388,10 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
     Writer w;
     if (StatusCode code = Begin(path.c_str(), w, lock, frame)) return code;
     Archive old;
-    if (StatusCode code = Load(path.c_str(), kChanged, old)) return code;
+    uint32_t flags = frame.flags();
+    Password password;
+    password.Set(password_argument);
+    if (StatusCode code = Load(path.c_str(), kChanged, old, flags, password)) return code;
     // Who may read the archive stays as it was.
     if (!w.out.file().SetModeFrom(old.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (old.state->entry_count == 0) return kOk;  // nothing to delete; the old file stays
@@ -388,13 +408,12 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
       if (StatusCode code = Keep(w, old, r, ConditionCode(Cls::NoMemoryGrow, kBody, 0x00))) return code;
     }
     Archive* readers[] = {&old};
-    return Finish(w, old.state->cd_flags, old.cd.cipher, ConditionCode(Cls::NoMemoryGrow, kBody, 0x03),
-                  readers, 1);
+    return Finish(w, old, password, ConditionCode(Cls::NoMemoryGrow, kBody, 0x03), readers, 1);
   });
 }
 
 StatusCode zip_add(void* parent, const char* destination, const char* source, const char* work_folder,
-                   const char* filter, const char*, const uint32_t* options) {
+                   const char* filter, const char* password_argument, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
     const uint32_t mode = options[1];
@@ -414,8 +433,11 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     Writer w;
     if (StatusCode code = Begin(to.c_str(), w, lock, frame)) return code;
     Archive src, dst;
-    if (StatusCode code = Load(from.c_str(), kSource, src)) return code;
-    if (StatusCode code = Load(to.c_str(), kChanged, dst)) return code;
+    uint32_t flags = frame.flags();
+    Password password;
+    password.Set(password_argument);
+    if (StatusCode code = Load(from.c_str(), kSource, src, flags, password)) return code;
+    if (StatusCode code = Load(to.c_str(), kChanged, dst, flags, password)) return code;
     if (!w.out.file().SetModeFrom(dst.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (src.state->entry_count == 0) return kOk;
     if (StatusCode code = CopyPrefix(w, dst)) return code;
@@ -458,8 +480,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
       if (StatusCode code = Keep(w, src, r, ConditionCode(Cls::NoMemoryGrow, kBody, 0x02))) return code;
     }
     Archive* readers[] = {&src, &dst};
-    return Finish(w, dst.state->cd_flags, dst.cd.cipher, ConditionCode(Cls::NoMemoryGrow, kBody, 0x04),
-                  readers, 2);
+    return Finish(w, dst, password, ConditionCode(Cls::NoMemoryGrow, kBody, 0x04), readers, 2);
   });
 }
 

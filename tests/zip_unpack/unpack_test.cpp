@@ -87,15 +87,21 @@ TEST_F(Unpack, DamagedMembersAndTheOfferToGoOn) {
   EXPECT_EQ(Unpack2(Archive({outside, good}), Out(), nullptr, TESSAREX_FLAG_ASK_ON_ERROR), 0x01031201u);
 }
 
-TEST_F(Unpack, StrongEncryptionIsRefusedWithUnknownCipher) {
+TEST_F(Unpack, StrongEncryptionRefusesAnImpossibleIvSizeAndAnUnknownCipher) {
   std::string strong_field;
   Put16(strong_field, 0x0017), Put16(strong_field, 12), Put16(strong_field, 2), Put16(strong_field, 0x660E);
   Put16(strong_field, 128), Put16(strong_field, 1), Put32(strong_field, 0);
   Member strong{.name = "s.bin", .data = std::string(200, 's'), .flags = 0x41, .central_extra = strong_field};
   std::string archive = Archive({strong});
   std::string out = Out();
-  EXPECT_EQ(Unpack2(archive, out, "pw"), 0x00441901u);
-  EXPECT_EQ(Unpack1(archive, out, "pw"), 0x00441901u);
+  // The data starts "ss": an IV size of 0x7373.
+  EXPECT_EQ(Unpack2(archive, out, "pw"), 0x00441301u);
+  EXPECT_EQ(Unpack1(archive, out, "pw"), 0x00441301u);
+  std::string des = strong_field;
+  des[6] = 0x01;  // single DES: not a cipher this library knows
+  Member unknown = strong;
+  unknown.central_extra = des;
+  EXPECT_EQ(Unpack2(Archive({unknown}), out, "pw"), 0x00441901u);
   EXPECT_TRUE(fs::is_empty(out));
   // Demanding encryption: strong members count only with an encrypted directory.
   EXPECT_EQ(Unpack2(archive, out, "pw", 0, nullptr, 1), 0x00400000u);

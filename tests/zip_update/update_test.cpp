@@ -314,9 +314,10 @@ TEST_F(Update, FailuresLeaveTheArchiveAsItWas) {
   std::string encrypted = EncryptedDirectoryArchive();
   std::string locked = Path("encrypted.zip");
   WriteFile(locked, encrypted);
-  EXPECT_EQ(Delete(locked, "*"), 0x00441405u);
-  EXPECT_EQ(Add(locked, good, 1), 0x00441405u);
-  EXPECT_EQ(Add(good, locked, 1), 0x00441405u);
+  // Its decryption header is too short for its fields.
+  EXPECT_EQ(Delete(locked, "*"), 0x00441306u);
+  EXPECT_EQ(Add(locked, good, 1), 0x00441306u);
+  EXPECT_EQ(Add(good, locked, 1), 0x00441306u);
   EXPECT_TRUE(ReadFile(locked) == encrypted);
   fs::remove(locked);
   unchanged("encrypted directory");
