@@ -8,10 +8,11 @@
 # Then the same archives unpacked by both, and 7-Zip's default archive of the tree (LZMA2,
 # BCJ for the shared libraries) and its -mx=9 archive (BCJ2 for them) unpacked by both.
 # Last, splitting 200 MB into volumes of 10 MB and joining them again, one run each against
-# split -b and cat on the same data (ours flush every volume and the joined file to disk
-# before they take their names, so the synced runs of split and cat are shown as well).
+# split -b and cat on the same data, and deleting one entry of four from a 200 MB archive
+# against 7zz d (ours flush every volume, the joined file and the new archive to disk before
+# they take their names, so synced runs of the peers are shown as well).
 # usage: bench/7z.sh [volumes] [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must
-# exist; "volumes" runs the volume part alone)
+# exist; "volumes" runs the volume and update parts alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cli=${TESSAREX_CLI:-$PWD/build/tessarex}
@@ -91,7 +92,23 @@ volumes() {
   report "  against cat synced" "$r1" "$r3" 209715200 209715200
 }
 
-if [ "$only_volumes" = 1 ]; then volumes; exit 0; fi
+updates() {
+  local runs=1 r1 r2 r3
+  mkdir -p "$work/upd/src"
+  for i in 1 2 3 4; do head -c $((i * 52428800)) "$work/vol/original" | tail -c 52428800 > "$work/upd/src/part$i"; done
+  (cd "$work/upd/src" && 7zz a -bd -t7z -ms=off -m0=Copy -mmt=1 "$work/upd/base.7z" . > /dev/null)
+  cp "$work/upd/base.7z" "$work/upd/ours.7z" && cp "$work/upd/base.7z" "$work/upd/theirs.7z"
+  cp "$work/upd/base.7z" "$work/upd/synced.7z"
+  echo "7z update, 200 MB archive of four 50 MB entries (one folder each), one run each:"
+  r1=$(best "'$cli' 7z delete '$work/upd/ours.7z' --filter part2")
+  r2=$(best "7zz d -bd '$work/upd/theirs.7z' part2")
+  r3=$(best "7zz d -bd '$work/upd/synced.7z' part2 && sync '$work/upd/synced.7z'")
+  7zz t "$work/upd/ours.7z" > /dev/null || { echo "our delete broke the archive" >&2; exit 1; }
+  report "delete one entry" "$r1" "$r2" "$(stat -c %s "$work/upd/ours.7z")" "$(stat -c %s "$work/upd/theirs.7z")"
+  report "  against 7zz d synced" "$r1" "$r3" "$(stat -c %s "$work/upd/ours.7z")" "$(stat -c %s "$work/upd/synced.7z")"
+}
+
+if [ "$only_volumes" = 1 ]; then volumes; updates; exit 0; fi
 echo "7z, one thread, best of $runs (packing: archive sizes; unpacking: output sizes):"
 for set in tree big; do
   src="$work/$set"
@@ -116,3 +133,4 @@ r3=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$
 report "  the same, 7zz's archive synced" "$r1" "$r3" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
 unpack "big: unpack Copy + AES" "$work/t.7z" "$work/s.7z" "$src"
 volumes
+updates

@@ -1,6 +1,10 @@
 // 7z updates: every result passes 7-Zip's test and extracts to what was asked for, packed
 // streams are copied untouched, encrypted headers stay encrypted, and a failed update
 // leaves the archive as it was.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "svz_unpack/svz_test.h"
 
 namespace tx::test {
@@ -156,6 +160,30 @@ TEST_F(UpdateTest, RefusalsAndFailuresLeaveTheArchiveAsItWas) {
   for (const auto& e : fs::directory_iterator(fs::path(archive).parent_path()))
     files += e.path().filename().string().find(".tessarex-") != std::string::npos;
   EXPECT_EQ(files, 0u);
+}
+
+TEST_F(UpdateTest, AKilledDeleteLeavesTheOldOrTheNewArchive) {
+  Tree_t big;
+  for (int i = 0; i < 6; ++i) big["m" + std::to_string(i)] = RandomBytes(8 << 20, 40 + i);
+  Source(big);
+  const std::string archive = SevenZip("-ms=off -m0=Copy");
+  const std::string before = ReadFile(archive);
+  const std::string model = Copy(archive);
+  ASSERT_EQ(Delete(model, "m2", false), 0u);
+  const std::string after = ReadFile(model);
+  for (int delay_us : {0, 2000, 10000, 30000, 60000, 120000, 250000}) {
+    WriteFile(archive, before);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl(TX_CLI_PATH, "tessarex", "7z", "delete", "--filter", "m2", archive.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::usleep(static_cast<useconds_t>(delay_us));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const std::string now = ReadFile(archive);
+    EXPECT_TRUE(now == before || now == after) << "killed after " << delay_us << " us";
+  }
 }
 
 }  // namespace
