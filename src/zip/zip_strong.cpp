@@ -1,7 +1,5 @@
 #include "zip/zip_strong.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -79,8 +77,6 @@ size_t StrongBlock(uint32_t kind) {
   return kind == kStrong3Des ? crypto::kDes3BlockSize : kind == kStrongAes ? 16 : 0;
 }
 
-StrongCipher::~StrongCipher() { EVP_CIPHER_CTX_free(ctx_); }
-
 bool StrongCipher::Init(uint32_t kind, uint32_t key_length, const uint8_t* key, const uint8_t* iv,
                         bool encrypt) {
   crypto::CipherKind which;
@@ -95,27 +91,7 @@ bool StrongCipher::Init(uint32_t kind, uint32_t key_length, const uint8_t* key, 
   } else {
     return false;
   }
-  const EVP_CIPHER* algorithm = crypto::FetchCipher(which);
-  if (algorithm == nullptr) return false;
-  if (ctx_ == nullptr && (ctx_ = EVP_CIPHER_CTX_new()) == nullptr) return false;
-  block_ = StrongBlock(kind);
-  return EVP_CipherInit_ex2(ctx_, algorithm, key, iv, encrypt ? 1 : 0, nullptr) == 1 &&
-         EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
-}
-
-bool StrongCipher::Run(uint8_t* data, size_t size) {
-  if (ctx_ == nullptr || block_ == 0 || size % block_ != 0) return false;
-  constexpr size_t kPiece = size_t{1} << 30;  // EVP counts in int
-  while (size > 0) {
-    const size_t piece = std::min(size, kPiece);
-    int written = 0;
-    if (EVP_CipherUpdate(ctx_, data, &written, data, static_cast<int>(piece)) != 1 ||
-        static_cast<size_t>(written) != piece)
-      return false;
-    data += piece;
-    size -= piece;
-  }
-  return true;
+  return cbc_.Init(which, key, iv, encrypt) && cbc_.block() == StrongBlock(kind);
 }
 
 bool StrongDeriveKey(const uint8_t* hash, uint8_t key[32]) {

@@ -3,11 +3,10 @@
 // come from SHA-1 with the 0x36/0x5C expansion; the random data is made once per archive.
 #pragma once
 
-#include <openssl/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/cbc.h"
 #include "frame/secrets.h"
 #include "frame/status.h"
 #include "platform/file.h"
@@ -30,24 +29,17 @@ inline constexpr size_t kStrongMaxHeader = 2 + kStrongMaxIv + 4 + kStrongMaxHead
 // The cipher block of a strong kind: 8 for 3DES, 16 for AES, 0 for anything else.
 size_t StrongBlock(uint32_t kind);
 
-// One CBC chain (validation data, then the member's data) in one OpenSSL context, padding
-// off: the padding is ours. The key schedule goes with the context (OpenSSL wipes it).
+// One CBC chain (validation data, then the member's data) for a strong kind.
 class StrongCipher {
  public:
-  StrongCipher() = default;
-  ~StrongCipher();
-  StrongCipher(const StrongCipher&) = delete;
-  StrongCipher& operator=(const StrongCipher&) = delete;
-
   // Kind 11 takes a 24-byte key, kind 12 a key of `key_length` bytes; the IV is a block.
   bool Init(uint32_t kind, uint32_t key_length, const uint8_t* key, const uint8_t* iv, bool encrypt);
   // In place over whole blocks (`size` a multiple of block()).
-  bool Run(uint8_t* data, size_t size);
-  size_t block() const { return block_; }
+  bool Run(uint8_t* data, size_t size) { return cbc_.Run(data, size); }
+  size_t block() const { return cbc_.block(); }
 
  private:
-  EVP_CIPHER_CTX* ctx_ = nullptr;
-  size_t block_ = 0;
+  crypto::CbcCipher cbc_;
 };
 
 // Key derivation from the SHA-1 (20 bytes) of a secret: expanded with 0x36 and 0x5C and
