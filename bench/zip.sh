@@ -79,22 +79,16 @@ report "unpack: tessarex vs 7zz" "$t_tx" "$t_7x"
 
 # Strong AES-256 (CBC) against our own AE-2 AES-256 on 100 MB at the same level.
 head -c 104857600 "$src/data.bin" > "$work/hundred.bin"
-strong_pack() {
-  rm -f "$work/c.zip"
-  "$cli" zip pack1 "$work/c.zip" "$work/hundred.bin" --method deflate --level 6 --encryption aes \
+pack_kind() {  # archive, encryption kind
+  rm -f "$work/$1"
+  "$cli" zip pack1 "$work/$1" "$work/hundred.bin" --method deflate --level 6 --encryption "$2" \
     --key-length 256 --password bench
 }
-ae2_pack() {
-  rm -f "$work/e.zip"
-  "$cli" zip pack1 "$work/e.zip" "$work/hundred.bin" --method deflate --level 6 --encryption ae2 \
-    --key-length 256 --password bench
-}
-strong_x() { fresh; "$cli" zip unpack1 "$work/c.zip" --to "$work/out" --password bench; }
-ae2_x() { fresh; "$cli" zip unpack1 "$work/e.zip" --to "$work/out" --password bench; }
-t_sp=$(best strong_pack)
-t_ep=$(best ae2_pack)
-t_ex=$(best ae2_x)
-t_sx=$(best strong_x)
+unpack_of() { fresh; "$cli" zip unpack1 "$work/$1" --to "$work/out" --password bench; }
+t_sp=$(best pack_kind c.zip aes)
+t_ep=$(best pack_kind e.zip ae2)
+t_ex=$(best unpack_of e.zip)
+t_sx=$(best unpack_of c.zip)
 cmp -s "$work/hundred.bin" "$work/out/hundred.bin" || { echo "strong AES unpacked data differs" >&2; exit 1; }
 echo "100 MB, strong AES-256 vs AE-2 AES-256 (both ours), Deflate level 6, best of $runs:"
 report "pack: strong vs AE-2 (want <= 1.1)" "$t_sp" "$t_ep"

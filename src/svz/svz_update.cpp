@@ -8,6 +8,7 @@
 
 #include "frame/bytes.h"
 #include "frame/call_frame.h"
+#include "frame/file_copy.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
@@ -29,11 +30,10 @@ using platform::WidePath;
 constexpr uint8_t kChanged = 0x01, kSource = 0x02;
 constexpr uint32_t kTextWriting = 3005, kTextAdding = 3012;
 constexpr uint32_t kAskPassword = 4;
-constexpr size_t kCopyBlock = 65536;
-// The kernel copies in larger steps where it can.
-constexpr size_t kKernelBlock = size_t{8} << 20;
 
-StatusCode Cancelled(uint8_t place, uint8_t occurrence) { return ConditionCode(Cls::Cancelled, place, occurrence); }
+StatusCode Cancelled(uint8_t place, uint8_t occurrence) {
+  return ConditionCode(Cls::Cancelled, place, occurrence);
+}
 
 // A status of the header reader or of a prompt, given the archive's place when it has none
 // of its own.
@@ -91,8 +91,7 @@ class Builder {
 
   StatusCode Begin(const WidePath& path) {
     if (!lock_.Acquire(path.c_str())) return SystemCode(SysCall::CreateFile, kChanged, 0x11);
-    buffer_.reset(new (std::nothrow) uint8_t[kCopyBlock]);
-    if (!buffer_) return ConditionCode(Cls::NoMemory, 0, 0x01);
+    if (!copier_.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x01);
     if (!out_.Create(path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x01);
     uint8_t placeholder[kSignatureHeaderSize] = {};
     WriteSignatureHeader(placeholder, 0, 0, 0);
@@ -105,22 +104,17 @@ class Builder {
   // Copies `size` bytes at `offset` of `from` to the new archive.
   StatusCode Copy(Archive& from, uint64_t offset, uint64_t size) {
     platform::File& in = from.a.file;
-    if (offset > static_cast<uint64_t>(INT64_MAX) || !in.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
+    if (offset > static_cast<uint64_t>(INT64_MAX) ||
+        !in.Seek(static_cast<int64_t>(offset), platform::SeekFrom::Begin))
       return SystemCode(SysCall::SetFilePointer, from.place, 0x04);
-    for (uint64_t done = 0; done < size;) {
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(kernel_ ? kKernelBlock : kCopyBlock, size - done));
-      size_t moved = 0;
-      if (kernel_ && !out_.file().CopyFrom(in, piece, moved)) kernel_ = false;
-      if (moved == 0) {
-        piece = std::min(piece, kCopyBlock);
-        if (!in.Read(buffer_.get(), piece)) return SystemCode(SysCall::ReadFile, from.place, 0x04);
-        if (!out_.file().Write(buffer_.get(), piece)) return SystemCode(SysCall::WriteFile, from.place, 0x01);
-        moved = piece;
-      }
-      done += moved;
-      if (progress_ && ui::ProgressUpdate(static_cast<uint32_t>(done * 100 / size)) != ui::kProgressGoOn)
-        return Cancelled(from.place, 0x04);
-    }
+    const frame::FileCopier::Codes codes{SystemCode(SysCall::ReadFile, from.place, 0x04),
+                                         SystemCode(SysCall::WriteFile, from.place, 0x01),
+                                         Cancelled(from.place, 0x04)};
+    if (StatusCode code = copier_.Copy(in, out_.file(), size, codes, [&](uint64_t done) {
+          return progress_ &&
+                 ui::ProgressUpdate(static_cast<uint32_t>(done * 100 / size)) != ui::kProgressGoOn;
+        }))
+      return code;
     packed_ += size;
     return kOk;
   }
@@ -203,10 +197,11 @@ class Builder {
       chain.salt_size = old.salt_size;
       chain.iv_size = old.iv_size;
     }
-    const HeaderSites sites{SystemCode(SysCall::WriteFile, 0, 0x02), SystemCode(SysCall::WriteFile, 0, 0x03),
-                            SystemCode(SysCall::WriteFile, 0, 0x04), SystemCode(SysCall::SetFilePointer, 0, 0x01),
-                            SystemCode(SysCall::WriteFile, 0, 0x05), ConditionCode(Cls::CoderFailed, 0, 0x41),
-                            ConditionCode(Cls::NoMemory, 0, 0x0d)};
+    const HeaderSites sites{
+        SystemCode(SysCall::WriteFile, 0, 0x02), SystemCode(SysCall::WriteFile, 0, 0x03),
+        SystemCode(SysCall::WriteFile, 0, 0x04), SystemCode(SysCall::SetFilePointer, 0, 0x01),
+        SystemCode(SysCall::WriteFile, 0, 0x05), ConditionCode(Cls::CoderFailed, 0, 0x41),
+        ConditionCode(Cls::NoMemory, 0, 0x0d)};
     if (StatusCode code =
             StoreHeader(out_.file(), packed_, header, chain, secrets.keys, secrets.wide, progress_, sites))
       return code;
@@ -218,8 +213,7 @@ class Builder {
   bool progress_;
   platform::FileLock lock_;
   frame::OutputFile out_;
-  std::unique_ptr<uint8_t[]> buffer_;
-  bool kernel_ = true;  // until the kernel refuses to copy between the files
+  frame::FileCopier copier_;
   uint64_t packed_ = 0;
   HeaderBlobs blobs_;
   HeaderCounts counts_;
@@ -233,8 +227,8 @@ struct Call {
   ReaderSecrets secrets;
 };
 
-StatusCode Prepare(frame::CallFrame& frame, const char* archive, const char* work_folder, const char* password,
-                   Call& c) {
+StatusCode Prepare(frame::CallFrame& frame, const char* archive, const char* work_folder,
+                   const char* password, Call& c) {
   if (StatusCode code = frame::ToWidePath(archive, c.changed)) return code;
   if (StatusCode code = frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, 0, 0x01)))
     return code;
@@ -438,8 +432,8 @@ StatusCode Add(void* parent, const char* destination, const char* source, const 
         frame::FoldedName(c.changed.c_str()) == frame::FoldedName(c.source.c_str()))
       return ConditionCode(Cls::BadArgument, 0, 0x01);
     if (StatusCode code = ConvertFilter(filter, c.pattern)) return code;
-    if (frame.progress() &&
-        ui::ProgressOpen(1, 1, kTextAdding, c.changed.c_str(), c.source.c_str(), nullptr) != ui::kProgressGoOn)
+    if (frame.progress() && ui::ProgressOpen(1, 1, kTextAdding, c.changed.c_str(), c.source.c_str(),
+                                             nullptr) != ui::kProgressGoOn)
       return Cancelled(0, 0x01);
     return folders ? AddFolders(frame, c) : AddEntries(frame, c, mode);
   });

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/call_frame.h"
+#include "frame/file_copy.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
 #include "frame/volume_set.h"
@@ -24,8 +25,6 @@ namespace {
 using platform::SysCall;
 using platform::WidePath;
 
-constexpr size_t kCopyBlock = 65536;
-constexpr size_t kKernelBlock = 1 << 20;
 constexpr size_t kSuffixUnits = 4;  // ".001"
 
 std::u16string VolumeName(const WidePath& directory, const WidePath& name, uint32_t number) {
@@ -37,38 +36,10 @@ std::u16string VolumeName(const WidePath& directory, const WidePath& name, uint3
   return path;
 }
 
-// Moves bytes between files, inside the kernel while the two files allow it, else through
-// one buffer of kCopyBlock bytes.
-class Copier {
- public:
-  Copier() : buffer_(std::make_unique<uint8_t[]>(kCopyBlock)) {}
-
-  // Copies `size` bytes; after each piece `cancelled(left)` is asked with the bytes still to
-  // copy. Failed or short read 0x01030000, failed write 0x01040000, cancel 0x00900003.
-  template <typename Cancelled>
-  StatusCode Copy(platform::File& in, platform::File& out, uint64_t size, Cancelled&& cancelled) {
-    for (uint64_t left = size; left > 0;) {
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(kernel_ ? kKernelBlock : kCopyBlock, left));
-      size_t moved = 0;
-      if (kernel_ && !out.CopyFrom(in, piece, moved)) kernel_ = false;
-      // A short kernel copy is finished the ordinary way, where a short read is the failure.
-      if (moved == 0) {
-        piece = std::min(piece, kCopyBlock);
-        if (!in.Read(buffer_.get(), piece)) return SystemCode(SysCall::ReadFile, 0, 0x00);
-        if (!out.Write(buffer_.get(), piece)) return SystemCode(SysCall::WriteFile, 0, 0x00);
-        moved = piece;
-      }
-      left -= moved;
-      if (cancelled(left)) return ConditionCode(Cls::Cancelled, 0, 0x03);
-    }
-    return kOk;
-  }
-
- private:
-  std::unique_ptr<uint8_t[]> buffer_;
-  bool kernel_ = true;
-};
-
+// Volume copies: failed or short read 0x01030000, failed write 0x01040000, cancel 0x00900003.
+const frame::FileCopier::Codes kCopyCodes{SystemCode(SysCall::ReadFile, 0, 0x00),
+                                          SystemCode(SysCall::WriteFile, 0, 0x00),
+                                          ConditionCode(Cls::Cancelled, 0, 0x03)};
 bool Percent(bool progress, uint64_t left, uint64_t whole) {
   return progress && ui::ProgressUpdate(static_cast<uint32_t>(100 - left * 100 / whole)) != ui::kProgressGoOn;
 }
@@ -146,7 +117,8 @@ StatusCode svz_split(void* parent, const char* path, const char* directory, cons
     // as it is copied and is waited for only once the next one is copied too, so the disk
     // and the copying overlap.
     platform::Replacement outs[2];
-    Copier copier;
+    frame::FileCopier copier;
+    if (!copier.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x01);
     uint64_t rest = size;
     for (uint32_t number = 1; number <= count; ++number) {
       platform::Replacement& out = outs[number % 2];
@@ -158,8 +130,9 @@ StatusCode svz_split(void* parent, const char* path, const char* directory, cons
       if (!out.Create(folder, volume.c_str() + dir.length())) return SystemCode(SysCall::CreateFile, 0, 0x02);
       const uint64_t slice = std::min(rest, volume_size);
       // The percent is of the volume size, so a short last volume starts above 0.
-      StatusCode code = copier.Copy(in, out.file(), slice,
-                                    [&](uint64_t left) { return Percent(progress, left, volume_size); });
+      StatusCode code = copier.Copy(in, out.file(), slice, kCopyCodes, [&](uint64_t done) {
+        return Percent(progress, slice - done, volume_size);
+      });
       if (code) return code;
       rest -= slice;
       out.file().StartWriteback();
@@ -213,7 +186,8 @@ StatusCode svz_join(void* parent, const char* path, const char* directory, const
 
     frame::OutputFile out;
     if (!out.Create(target.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
-    Copier copier;
+    frame::FileCopier copier;
+    if (!copier.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x01);
     for (uint32_t number = 1; number <= count; ++number) {
       std::u16string volume = name_of(number);
       if (progress &&
@@ -225,8 +199,8 @@ StatusCode svz_join(void* parent, const char* path, const char* directory, const
         return SystemCode(SysCall::CreateFile, 0, 0x01);
       uint64_t size;
       if (!in.Size(size)) return SystemCode(SysCall::GetFileSize, 0, 0x00);
-      StatusCode code =
-          copier.Copy(in, out.file(), size, [&](uint64_t left) { return Percent(progress, left, size); });
+      StatusCode code = copier.Copy(in, out.file(), size, kCopyCodes,
+                                    [&](uint64_t done) { return Percent(progress, size - done, size); });
       if (code) return code;
       if (!in.Close()) return SystemCode(SysCall::CloseHandle, 0, 0x01);
     }

@@ -8,6 +8,7 @@
 
 #include "frame/bytes.h"
 #include "frame/call_frame.h"
+#include "frame/file_copy.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
@@ -38,7 +39,6 @@ constexpr uint8_t kSource = 0x20;   // zip_add's source
 constexpr uint32_t kTextWriting = 3005;
 constexpr uint32_t kTextAdding = 3012;
 constexpr size_t kCopyBlock = 65536;
-constexpr size_t kKernelBlock = 1 << 20;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint8_t kClsLocalShort = 0x72;
@@ -176,7 +176,7 @@ struct Writer {
   uint64_t offset = 0;
   uint32_t count = 0;
   bool progress = false;
-  bool kernel_copy = true;  // until the kernel refuses to copy between the files
+  frame::FileCopier copier;
 };
 
 constexpr size_t kBufferSize = 2 * kCopyBlock + 64;
@@ -235,24 +235,14 @@ StatusCode CopyMember(Writer& w, Archive& from, Record& r, uint64_t& copied) {
       (LoadU16(buffer + 6) & kFlagDescriptor) != 0 || (LoadU16(r.bytes + 8) & kFlagDescriptor) != 0;
   if (!out.Write(buffer, header)) return SystemCode(SysCall::WriteFile, kPlace, 0x01);
 
-  for (uint64_t done = 0; done < e.compressed_size;) {
-    // The kernel copies when it can (no trip through this buffer); a short copy is
-    // finished the ordinary way, where a short read is the failure it is.
-    size_t piece = static_cast<size_t>(
-        std::min<uint64_t>(w.kernel_copy ? kKernelBlock : kCopyBlock, e.compressed_size - done));
-    size_t moved = 0;
-    if (w.kernel_copy && !out.CopyFrom(in, piece, moved)) w.kernel_copy = false;
-    if (moved == 0) {
-      piece = std::min(piece, kCopyBlock);
-      if (!in.Read(buffer, piece)) return SystemCode(SysCall::ReadFile, kPlace, 0x02);
-      if (!out.Write(buffer, piece)) return SystemCode(SysCall::WriteFile, kPlace, 0x02);
-      moved = piece;
-    }
-    done += moved;
-    if (w.progress &&
-        ui::ProgressUpdate(static_cast<uint32_t>(done * 100 / e.compressed_size)) == ui::kProgressCancel)
-      return ConditionCode(Cls::Cancelled, kPlace, 0x01);
-  }
+  const frame::FileCopier::Codes codes{SystemCode(SysCall::ReadFile, kPlace, 0x02),
+                                       SystemCode(SysCall::WriteFile, kPlace, 0x02),
+                                       ConditionCode(Cls::Cancelled, kPlace, 0x01)};
+  if (StatusCode code = w.copier.Copy(in, out, e.compressed_size, codes, [&](uint64_t done) {
+        return w.progress && ui::ProgressUpdate(static_cast<uint32_t>(done * 100 / e.compressed_size)) ==
+                                 ui::kProgressCancel;
+      }))
+    return code;
   size_t tail = 0;
   if (descriptor) {
     const uint64_t end = data_offset + e.compressed_size;
@@ -277,14 +267,13 @@ StatusCode CopyMember(Writer& w, Archive& from, Record& r, uint64_t& copied) {
 StatusCode CopyPrefix(Writer& w, Archive& from) {
   const uint64_t prefix = from.cd.prefix;
   if (prefix == 0) return kOk;
-  platform::File& in = from.cd.file;
-  if (!in.Seek(0, platform::SeekFrom::Begin)) return SystemCode(SysCall::SetFilePointer, kBody, 0x21);
-  for (uint64_t done = 0; done < prefix;) {
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, prefix - done));
-    if (!in.Read(w.buffer.get(), piece)) return SystemCode(SysCall::ReadFile, kBody, 0x21);
-    if (!w.out.file().Write(w.buffer.get(), piece)) return SystemCode(SysCall::WriteFile, kBody, 0x21);
-    done += piece;
-  }
+  if (!from.cd.file.Seek(0, platform::SeekFrom::Begin))
+    return SystemCode(SysCall::SetFilePointer, kBody, 0x21);
+  const frame::FileCopier::Codes codes{SystemCode(SysCall::ReadFile, kBody, 0x21),
+                                       SystemCode(SysCall::WriteFile, kBody, 0x21), kOk};
+  if (StatusCode code =
+          w.copier.Copy(from.cd.file, w.out.file(), prefix, codes, [](uint64_t) { return false; }))
+    return code;
   w.offset = prefix;
   return kOk;
 }
@@ -364,7 +353,8 @@ StatusCode Begin(const char16_t* archive, Writer& w, platform::FileLock& lock,
                  const frame::CallFrame& frame) {
   if (!lock.Acquire(archive)) return SystemCode(SysCall::CreateFile, kBody, 0x11);
   w.buffer.reset(new (std::nothrow) uint8_t[kBufferSize]);
-  if (!w.buffer || !w.block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, kBody, 0x01);
+  if (!w.buffer || !w.copier.Allocate() || !w.block.Reserve(kDirectoryGrow))
+    return ConditionCode(Cls::NoMemory, kBody, 0x01);
   if (!w.out.Create(archive)) return SystemCode(SysCall::CreateFile, kBody, 0x01);
   w.progress = frame.progress();
   return kOk;
@@ -378,7 +368,8 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
     WidePath path, pattern;
     if (StatusCode code = frame::ToWidePath(archive, path)) return code;
-    if (StatusCode code = frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
+    if (StatusCode code =
+            frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
       return code;
     if (StatusCode code = ConvertFilter(filter, pattern, SystemCode(SysCall::MultiByteToWide, kBody, 0x01)))
       return code;
@@ -423,7 +414,8 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     if (StatusCode code = frame::ToWidePath(source, from)) return code;
     // One file under two names (links, "./x.zip") is still one file.
     if (platform::SameFile(to.c_str(), from.c_str())) return ConditionCode(Cls::BadArgument, kBody, 0x01);
-    if (StatusCode code = frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x02)))
+    if (StatusCode code =
+            frame::CheckWorkFolder(work_folder, SystemCode(SysCall::MultiByteToWide, kBody, 0x02)))
       return code;
     if (StatusCode code = ConvertFilter(filter, pattern, SystemCode(SysCall::MultiByteToWide, kBody, 0x00)))
       return code;
