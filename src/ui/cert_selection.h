@@ -1,0 +1,53 @@
+// Choosing certificates for ZIP recipients and signers, and finding the user's own keys.
+// The user's certificates live in two stores: "my" (certificates with their private keys)
+// and "addressbook" (other people's certificates). A choice made ahead of the call (by the
+// command line or a host, through PresetCertificateChoice) answers the picker; otherwise
+// the picker of the installed dialog backend asks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "crypto/certificate.h"
+#include "frame/status.h"
+
+namespace tx::ui {
+
+// Place of the selection routines and of private-key loading in status codes.
+namespace place {
+inline constexpr uint8_t kRecipientSelection = 0x61;
+inline constexpr uint8_t kSignerSelection = 0x62;
+inline constexpr uint8_t kPrivateKey = 0x63;
+}  // namespace place
+
+// Recipients: every certificate of "addressbook" and "my" (each once) is offered and
+// several may be chosen; `chosen` gets them, and stays empty when none was chosen (not an
+// error). 0, or 0x6101 (no temporary store) / 0x6102 (no picker).
+StatusCode SelectRecipientCertificates(crypto::CertificateList& chosen);
+
+// Signer: one certificate of "my" is chosen and appended to `chosen` (private key not
+// loaded). 0, or 0x6201 ("my" does not open), 0x6202 (no picker), 0x6203 (not added),
+// 0x6204 (none chosen, or the preset names none).
+StatusCode SelectSignerCertificate(crypto::CertificateList& chosen);
+
+// The certificates of "my" (without keys) or "addressbook"; false when the store does not
+// open (a store that does not exist does not open).
+bool OpenPersonalStore(crypto::CertificateList& certificates);
+bool OpenAddressBook(crypto::CertificateList& certificates);
+
+// Finds `certificate` in "my" (by its DER bytes) and attaches its private key, asking for
+// the passphrase of an encrypted key through the password prompt when `ask` is set.
+// 0x01306301 no such certificate with a key in "my"; 0x01306302 the key file is readable
+// by group or others (refused, never used); 0x01306303 the key cannot be read (wrong
+// passphrase, damaged); 0x00906301 the passphrase prompt was cancelled.
+StatusCode LoadPrivateKey(crypto::Certificate& certificate, bool ask);
+
+// Presets the answers of the next pickers (one call each): certificate ids (SHA-1
+// fingerprint in hex, serial in hex, or a subject substring) that must each match exactly
+// one certificate of the stores the picker offers. An empty list / empty signer leaves that
+// picker to ask. Matching happens here: 0, or a code with `message` naming the candidates
+// (none or several matched).
+StatusCode PresetCertificateChoice(const std::vector<std::string>& recipients, const std::string& signer,
+                                   std::string& message);
+
+}  // namespace tx::ui
