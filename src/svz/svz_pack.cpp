@@ -195,7 +195,7 @@ class Packer {
   void RecordFolder(FolderJob& job);
   StatusCode Announce(const FolderJob& job);
   StatusCode PackFolders();
-  StatusCode PackPair(FolderJob& ahead_of, FolderJob& job);
+  StatusCode PackPair(FolderJob& job, FolderJob& next);
   void PlanSolid();
   void AddNames(const std::u16string& name, const platform::FileInfo& info);
   StatusCode Announce(uint32_t index, const std::u16string& name, uint8_t cancel_site);
@@ -535,9 +535,12 @@ StatusCode Packer::Finish() {
   chain.cycles_power = s_.cycles;
   chain.salt_size = s_.salt;
   chain.iv_size = s_.iv;
-  const HeaderSites sites{WriteFailed(Site(0x02, 0x07)),        WriteFailed(Site(0x03, 0x08)),
-                          WriteFailed(Site(0x04, 0x09)),        SystemCode(SysCall::SetFilePointer, 0, 0x00),
-                          WriteFailed(Site(0x05, 0x0a)),        ConditionCode(Cls::CoderFailed, 0, 0x41),
+  const HeaderSites sites{WriteFailed(Site(0x02, 0x07)),
+                          WriteFailed(Site(0x03, 0x08)),
+                          WriteFailed(Site(0x04, 0x09)),
+                          SystemCode(SysCall::SetFilePointer, 0, 0x00),
+                          WriteFailed(Site(0x05, 0x0a)),
+                          ConditionCode(Cls::CoderFailed, 0, 0x41),
                           ConditionCode(Cls::NoMemory, 0, 0x0d)};
   if (StatusCode code =
           StoreHeader(archive_.file(), packed_, header, chain, keys_, wide_, frame_.progress(), sites))
