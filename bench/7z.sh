@@ -5,21 +5,24 @@
 # it recognises (the shared libraries) with BCJ by default, so the LZMA runs here convert
 # every file (BCJ mode 1), which leaves text as it is. Time is the best of the
 # runs, memory the peak resident size (/usr/bin/time -v).
+# Then two cores against 7zz with two threads: one solid block (which our coder runs on one
+# core), solid blocks of 4 MB and one folder per file (a folder for each core at a time).
 # Then the same archives unpacked by both, and 7-Zip's default archive of the tree (LZMA2,
 # BCJ for the shared libraries) and its -mx=9 archive (BCJ2 for them) unpacked by both.
 # Last, splitting 200 MB into volumes of 10 MB and joining them again, one run each against
 # split -b and cat on the same data, and deleting one entry of four from a 200 MB archive
 # against 7zz d (ours flush every volume, the joined file and the new archive to disk before
 # they take their names, so synced runs of the peers are shown as well).
-# usage: bench/7z.sh [volumes] [DATA_FILE]   (default: 100 MB gathered from /usr; build/ must
-# exist; "volumes" runs the volume and update parts alone)
+# usage: bench/7z.sh [volumes|cores] [DATA_FILE]   (default: 100 MB gathered from /usr; build/
+# must exist; "volumes" runs the volume and update parts alone, "cores" the two-core part)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cli=${TESSAREX_CLI:-$PWD/build/tessarex}
 [ -x "$cli" ] || { echo "build first: bash scripts/build.sh" >&2; exit 1; }
 runs=${RUNS:-3}
-only_volumes=0
+only_volumes=0 only_cores=0
 if [ "${1:-}" = volumes ]; then only_volumes=1; shift; fi
+if [ "${1:-}" = cores ]; then only_cores=1; shift; fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessarex-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -108,12 +111,34 @@ updates() {
   report "  against 7zz d synced" "$r1" "$r3" "$(stat -c %s "$work/upd/ours.7z")" "$(stat -c %s "$work/upd/synced.7z")"
 }
 
+cores() {
+  local r1 r2 src
+  echo "7z, two cores against 7zz -mmt=2, best of $runs (archive sizes):"
+  for set in tree big; do
+    src="$work/$set"
+    r1=$(best "rm -f '$work/$set-t2.7z'; '$cli' 7z pack-solid '$work/$set-t2.7z' '$src/*' --method lzma --level 5 --bcj always")
+    r2=$(best "rm -f '$work/$set-s2.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=2 -ms=on '$work/$set-s2.7z' .")
+    check "$work/$set-t2.7z" "$src"
+    report "$set: solid LZMA 5, one block" "$r1" "$r2" "$(stat -c %s "$work/$set-t2.7z")" "$(stat -c %s "$work/$set-s2.7z")"
+  done
+  src="$work/tree"
+  r1=$(best "rm -f '$work/b-t.7z'; '$cli' 7z pack-solid '$work/b-t.7z' '$src/*' --method lzma --level 5 --bcj always --block-bytes 4194304")
+  r2=$(best "rm -f '$work/b-s.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=2 -ms=4m '$work/b-s.7z' .")
+  check "$work/b-t.7z" "$src"
+  report "tree: LZMA 5, blocks of 4 MB" "$r1" "$r2" "$(stat -c %s "$work/b-t.7z")" "$(stat -c %s "$work/b-s.7z")"
+  r1=$(best "rm -f '$work/f-t.7z'; '$cli' 7z pack '$work/f-t.7z' '$src/*' --method lzma --level 5 --bcj always")
+  r2=$(best "rm -f '$work/f-s.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=2 -ms=off '$work/f-s.7z' .")
+  check "$work/f-t.7z" "$src"
+  report "tree: LZMA 5, a folder per file" "$r1" "$r2" "$(stat -c %s "$work/f-t.7z")" "$(stat -c %s "$work/f-s.7z")"
+}
+
 if [ "$only_volumes" = 1 ]; then volumes; updates; exit 0; fi
+if [ "$only_cores" = 1 ]; then cores; exit 0; fi
 echo "7z, one thread, best of $runs (packing: archive sizes; unpacking: output sizes):"
 for set in tree big; do
   src="$work/$set"
   rm -f "$work/$set-t.7z" "$work/$set-s.7z"
-  r1=$(best "rm -f '$work/$set-t.7z'; '$cli' 7z pack-solid '$work/$set-t.7z' '$src/*' --method lzma --level 5 --bcj always")
+  r1=$(best "rm -f '$work/$set-t.7z'; TESSAREX_THREADS=1 '$cli' 7z pack-solid '$work/$set-t.7z' '$src/*' --method lzma --level 5 --bcj always")
   r2=$(best "rm -f '$work/$set-s.7z'; cd '$src' && 7zz a -bd -t7z -m0=LZMA -mx=5 -mmt=1 -ms=on '$work/$set-s.7z' .")
   check "$work/$set-t.7z" "$src"
   report "$set: pack solid LZMA 5" "$r1" "$r2" "$(stat -c %s "$work/$set-t.7z")" "$(stat -c %s "$work/$set-s.7z")"
@@ -132,5 +157,6 @@ report "big: pack Copy + AES, enc. header" "$r1" "$r2" "$(stat -c %s "$work/t.7z
 r3=$(best "rm -f '$work/s.7z'; 7zz a -bd -t7z -m0=Copy -mhe=on -mmt=1 -pbench '$work/s.7z' '$src/data.bin' && sync '$work/s.7z'")
 report "  the same, 7zz's archive synced" "$r1" "$r3" "$(stat -c %s "$work/t.7z")" "$(stat -c %s "$work/s.7z")"
 unpack "big: unpack Copy + AES" "$work/t.7z" "$work/s.7z" "$src"
+cores
 volumes
 updates

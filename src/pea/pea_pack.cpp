@@ -10,6 +10,7 @@
 #include "frame/paths.h"
 #include "frame/random.h"
 #include "pea/pea_open.h"
+#include "platform/cores.h"
 #include "platform/dir_search.h"
 #include "platform/fs.h"
 #include "ui/progress.h"
@@ -57,8 +58,7 @@ struct PeaWriter {
   PeaArchiveInfo info;
   PeaLevels levels;
   uint8_t header[kKeyHeaderSize] = {};
-  std::unique_ptr<uint8_t[]> data, compressed;
-  BlockDeflater deflater;
+  BlockPipeline blocks;
 };
 
 StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const frame::Password& password,
@@ -68,7 +68,8 @@ StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const
   w.info.stream_algorithm = o[4];
   w.info.object_algorithm = o[5];
   w.info.time_encoding = o[6];
-  if (w.info.compression != 0 && !w.deflater.Init(static_cast<int>(3 * w.info.compression)))
+  if (w.info.compression != 0 && !w.blocks.Start(static_cast<int>(3 * w.info.compression),
+                                                 platform::WorkerThreads(2), w.info.block_size))
     return ConditionCode(Cls::CoderInit, 0, 0x00);
   if (!w.out.Create(archive)) return SystemCode(SysCall::CreateFile, 0, 0x00);
   platform::File& file = w.out.file();
@@ -88,7 +89,8 @@ StatusCode Begin(PeaWriter& w, const uint32_t* o, const char16_t* archive, const
     std::memcpy(crypto_header + 2, w.info.salt, kSaltSize);
     frame::StoreU16(crypto_header + 14, w.info.verifier);
     pea_check_update(crypto_header, sizeof crypto_header, volume, w.levels.volume);
-    if (!file.Write(crypto_header, sizeof crypto_header)) return SystemCode(SysCall::WriteFile, place::kWrite, 0x11);
+    if (!file.Write(crypto_header, sizeof crypto_header))
+      return SystemCode(SysCall::WriteFile, place::kWrite, 0x11);
   } else {
     if (!pea_stream_setup(nullptr, 0, w.info, w.levels.stream)) return ConditionCode(Cls::NoMemory, 0, 0x00);
     uint8_t copy[kHeaderSize];
@@ -111,8 +113,8 @@ StatusCode Finish(PeaWriter& w) {
 }
 
 StatusCode AllocateBuffers(PeaWriter& w) {
-  if (!Allocate(w.data, kPeaBlockSize)) return ConditionCode(Cls::NoMemory, 0, 0x01);
-  if (!Allocate(w.compressed, kPeaBlockSize)) return ConditionCode(Cls::NoMemory, 0, 0x02);
+  // Stored content passes through one buffer; compressing calls get theirs at the start.
+  if (!w.blocks.Start(0, 1, kPeaBlockSize)) return ConditionCode(Cls::NoMemory, 0, 0x01);
   return kOk;
 }
 
@@ -126,7 +128,8 @@ StatusCode AddFound(frame::FolderWalk& walk, const platform::FindData& found, fr
   if (!(found.attributes & platform::kAttrDirectory)) return kOk;
   return walk.Descend(found.name.c_str(), found,
                       [&](const std::u16string& name, const platform::FindData&) -> StatusCode {
-                        if (!names.Append(name.c_str(), name.size())) return ConditionCode(Cls::NothingToDo, 0, 0x01);
+                        if (!names.Append(name.c_str(), name.size()))
+                          return ConditionCode(Cls::NothingToDo, 0, 0x01);
                         ++count;
                         return kOk;
                       });
@@ -134,13 +137,14 @@ StatusCode AddFound(frame::FolderWalk& walk, const platform::FindData& found, fr
 
 }  // namespace
 
-StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32_t flags, uint8_t* data,
-                           uint8_t* compressed, BlockDeflater& deflater, const PeaArchiveInfo& info,
-                           PeaLevels& levels, const PeaObjectEntry& entry) {
+StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32_t flags,
+                           BlockPipeline& blocks, const PeaArchiveInfo& info, PeaLevels& levels,
+                           const PeaObjectEntry& entry) {
   constexpr uint8_t kPlace = place::kPackObject;
   const StatusCode read_error = SystemCode(SysCall::ReadFile, kPlace, 0x01);
   platform::File source;
-  if (entry.size != 0 && !source.Open(path, platform::Access::Read, platform::Disposition::OpenExisting, true))
+  if (entry.size != 0 &&
+      !source.Open(path, platform::Access::Read, platform::Disposition::OpenExisting, true))
     return read_error;
   auto object = static_cast<uint8_t>(info.object_algorithm);
   pea_check_init(object, levels.object);
@@ -148,20 +152,30 @@ StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32
 
   uint8_t field[4];
   size_t last = 0;
-  for (uint64_t remaining = entry.size; remaining > 0;) {
-    size_t n = remaining < info.block_size ? static_cast<size_t>(remaining) : info.block_size;
-    if (!source.Read(data, n)) return read_error;
-    remaining -= n;
-    last = n;
-    if ((flags & 1) && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / entry.size)) != 0)
-      return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+  uint64_t remaining = entry.size;
+  while (remaining > 0 || blocks.Busy()) {
+    // Read ahead while slots are free, so that the other core has blocks to compress.
+    for (BlockPipeline::Slot* slot; remaining > 0 && (slot = blocks.Free()) != nullptr;) {
+      size_t n = remaining < info.block_size ? static_cast<size_t>(remaining) : info.block_size;
+      if (!source.Read(slot->data, n)) return read_error;
+      slot->size = n;
+      remaining -= n;
+      last = n;
+      if ((flags & 1) && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / entry.size)) != 0)
+        return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+      blocks.Submit();
+    }
+    BlockPipeline::Slot& block = blocks.Oldest();
+    uint8_t* data = block.data;
+    const size_t n = block.size;
     if (info.compression == 0) {
       if (StatusCode code = pea_write_protected(archive, data, n, info, levels, true,
                                                 SystemCode(SysCall::WriteFile, kPlace, 0x05)))
         return code;
+      blocks.Release();
       continue;
     }
-    long packed = deflater.Compress(data, n, compressed, info.block_size);
+    long packed = block.packed_size;
     if (packed < 0) return ConditionCode(Cls::CoderFailed, kPlace, 0x01);
     bool raw = packed == 0 || static_cast<size_t>(packed) >= n;
     size_t stored = raw ? n : static_cast<size_t>(packed);
@@ -170,9 +184,10 @@ StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32
                                               SystemCode(SysCall::WriteFile, kPlace, 0x02)))
       return code;
     pea_check_update(data, n, object, levels.object);  // before a raw block is encrypted in place
-    if (StatusCode code = pea_write_protected(archive, raw ? data : compressed, stored, info, levels, false,
+    if (StatusCode code = pea_write_protected(archive, raw ? data : block.packed, stored, info, levels, false,
                                               SystemCode(SysCall::WriteFile, kPlace, 0x03)))
       return code;
+    blocks.Release();
   }
   if (info.compression != 0 && entry.size != 0) {
     frame::StoreU32(field, static_cast<uint32_t>(last));
@@ -200,7 +215,8 @@ StatusCode pea_pack1(void* parent, const char* archive, const char* source, cons
     if (StatusCode code = OptionalPath(key_file, key_path, SystemCode(SysCall::MultiByteToWide, 0, 0x00)))
       return code;
     if (StatusCode code = frame::SplitSourcePath(source_path.c_str(), base, name)) return code;
-    if (frame.progress() && ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), name.c_str()) != 0)
+    if (frame.progress() &&
+        ui::ProgressOpen(1, 1, 3002, archive_path.c_str(), base.c_str(), name.c_str()) != 0)
       return ConditionCode(Cls::Cancelled, 0, 0x01);
     frame::Password pass;
     if (IsEncryptionMode(static_cast<uint8_t>(options[4])))
@@ -223,8 +239,8 @@ StatusCode pea_pack1(void* parent, const char* archive, const char* source, cons
     entry.size = found.size;
     entry.last_write = found.last_write;
     entry.name = name;
-    if (StatusCode code = pea_pack_object(w.out.file(), full.c_str(), frame.flags(), w.data.get(),
-                                          w.compressed.get(), w.deflater, w.info, w.levels, entry))
+    if (StatusCode code =
+            pea_pack_object(w.out.file(), full.c_str(), frame.flags(), w.blocks, w.info, w.levels, entry))
       return code;
     return Finish(w);
   });
@@ -276,10 +292,12 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
       platform::FindData found;
       if (!finder.First(search.c_str(), found)) {
         if (finder.unreadable()) return SystemCode(SysCall::FindFirstFile, 0, 0x01);
-        if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+        if (finder.invalid_names() != 0)
+          return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
         return ConditionCode(Cls::NothingToDo, 0, 0x02);
       }
-      if (finder.invalid_names() != 0) return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
+      if (finder.invalid_names() != 0)
+        return SystemCode(SysCall::MultiByteToWide, frame::kPlaceFolderWalk, 0x01);
       do {
         if (walk.IsLeftOut(found)) continue;
         if (StatusCode code = AddFound(walk, found, names, count)) return code;
@@ -309,8 +327,8 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
         entry.size = found.size;
       }
       if (!Assign(entry.name, stored)) return ConditionCode(Cls::NameLength, 0, 0x02);
-      if (StatusCode code = pea_pack_object(w.out.file(), full.c_str(), frame.flags(), w.data.get(),
-                                            w.compressed.get(), w.deflater, w.info, w.levels, entry))
+      if (StatusCode code =
+              pea_pack_object(w.out.file(), full.c_str(), frame.flags(), w.blocks, w.info, w.levels, entry))
         return code;
     }
     return Finish(w);

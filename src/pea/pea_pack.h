@@ -6,7 +6,7 @@
 #include "frame/name_list.h"
 #include "frame/status.h"
 #include "pea/pea_format.h"
-#include "pea/pea_zlib.h"
+#include "pea/pea_pipeline.h"
 
 namespace tx::pea {
 
@@ -19,8 +19,8 @@ StatusCode pea_pack2(void* parent, const char* archive, const char* source, cons
                      const char* key_file, const uint32_t* options);
 
 // Writes one object: record, content (stored or in compressed blocks), object tag.
-StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32_t flags, uint8_t* data,
-                           uint8_t* compressed, BlockDeflater& deflater, const PeaArchiveInfo& info,
-                           PeaLevels& levels, const PeaObjectEntry& entry);
+StatusCode pea_pack_object(platform::File& archive, const char16_t* path, uint32_t flags,
+                           BlockPipeline& blocks, const PeaArchiveInfo& info, PeaLevels& levels,
+                           const PeaObjectEntry& entry);
 
 }  // namespace tx::pea

@@ -20,14 +20,14 @@ constexpr uint32_t kTextPacking = 3002;
 // BZip2 0x2x, LZMA 0x3x.
 uint8_t MethodSite(uint32_t method) { return static_cast<uint8_t>(0x10 * method); }
 
-StatusCode WriteCode(const EncodeSites& sites, uint32_t method) {
+}  // namespace
+
+StatusCode FolderWriteCode(const EncodeSites& sites, uint32_t method) {
   if (sites.place == place::kPackFolder)
     return SystemCode(SysCall::WriteFile, sites.place,
                       static_cast<uint8_t>(MethodSite(method) + 0x01 + (method == kLzma)));
   return SystemCode(SysCall::WriteFile, sites.place, static_cast<uint8_t>(0x12 + 4 * method));
 }
-
-}  // namespace
 
 EncodeSites FolderSites() {
   EncodeSites s;
@@ -163,6 +163,10 @@ bool SolidReader::Fill(uint8_t* buffer, size_t size, size_t& filled) {
       if (!NextFile()) return false;
       continue;
     }
+    if (sites_.stop != nullptr && sites_.stop->load(std::memory_order_relaxed)) {
+      failure_ = sites_.cancel;
+      return false;
+    }
     size_t want = std::min<uint64_t>({size - filled, left_, kEncodeBlock});
     // Exactly the size the header will record: a file that lost bytes since the walk
     // fails here instead of shifting every later file of the block.
@@ -279,7 +283,7 @@ StatusCode FolderEncoder::Encode(const SourceFile* files, size_t count, uint32_t
   StreamCipher cipher;
   if (aes && !cipher.Begin(key, coder, true)) return ConditionCode(Cls::NoMemory, sites.place, 0x04);
   CipherWriter writer(cipher_.get());
-  writer.Begin(&archive, aes ? &cipher : nullptr, WriteCode(sites, method));
+  writer.Begin(&archive, aes ? &cipher : nullptr, FolderWriteCode(sites, method));
   SolidReader reader;
   reader.Begin(files, count, coder.chain_flags & kChainBcj, progress, sites, crcs);
   const uint8_t site = MethodSite(method);
@@ -297,7 +301,7 @@ StatusCode FolderEncoder::Encode(const SourceFile* files, size_t count, uint32_t
     std::memcpy(coder.properties, result.properties, 5);
     coder.properties_size = 5;
     if (!writer.Finish())
-      return writer.failure() == WriteCode(sites, method) ? sites.lzma_pad : writer.failure();
+      return writer.failure() == FolderWriteCode(sites, method) ? sites.lzma_pad : writer.failure();
   } else {
     if (method != kCopy && !compressor_.Begin(CodecMethod(method), static_cast<int>(level), 9))
       return ConditionCode(Cls::CoderInit, sites.place, static_cast<uint8_t>(site + 0x01));
@@ -309,7 +313,8 @@ StatusCode FolderEncoder::Encode(const SourceFile* files, size_t count, uint32_t
         code = ConditionCode(Cls::CoderEnd, sites.place, static_cast<uint8_t>(site + 0x01));
     }
     if (code != kOk) return code;
-    if (!writer.Finish()) return writer.failure() == WriteCode(sites, method) ? sites.pad : writer.failure();
+    if (!writer.Finish())
+      return writer.failure() == FolderWriteCode(sites, method) ? sites.pad : writer.failure();
   }
   result.size = reader.total();
   result.coded = writer.coded();
@@ -340,8 +345,9 @@ StatusCode CompressHeader(uint32_t method, const Bytes& header, Bytes& out, uint
   return kOk;
 }
 
-StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header, const CoderRecord& chain,
-                       KeyCache& keys, const WidePassword& password, bool progress, const HeaderSites& sites) {
+StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header,
+                       const CoderRecord& chain, KeyCache& keys, const WidePassword& password, bool progress,
+                       const HeaderSites& sites) {
   const uint32_t crc = ~crypto::Crc32Update(0xFFFFFFFFu, header.data(), header.size());
   uint64_t next_offset = packed_end, next_size = header.size();
   uint32_t next_crc = crc;
@@ -354,7 +360,8 @@ StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& h
     Bytes packed;
     if (coder.chain_flags & kChainCompress) {
       uint8_t properties[5] = {};
-      if (StatusCode code = CompressHeader(coder.method, header, packed, properties, sites.compress)) return code;
+      if (StatusCode code = CompressHeader(coder.method, header, packed, properties, sites.compress))
+        return code;
       if (coder.method == kLzma) {
         std::memcpy(coder.properties, properties, 5);
         coder.properties_size = 5;

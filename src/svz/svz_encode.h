@@ -4,6 +4,7 @@
 // packed main header.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,10 +42,13 @@ struct EncodeSites {
   StatusCode open = 0, read = 0, cancel = 0, pad = 0, lzma_pad = 0;
   bool announce_files = false;  // each file opened shows its name in the progress window
   uint32_t item_base = 0, item_total = 0;
+  const std::atomic<bool>* stop = nullptr;  // set: give up (as cancelled) before the next read
 };
 
 EncodeSites FolderSites();
 EncodeSites SolidSites();
+// The code of a failed write of a folder's coded bytes.
+StatusCode FolderWriteCode(const EncodeSites& sites, uint32_t method);
 
 // The cipher stage: counts the coded bytes, encrypts whole 16-byte blocks when a cipher is
 // set, zero-pads a final partial block, and writes to the archive.
@@ -146,7 +150,8 @@ struct HeaderSites {
 // end of the start header), plain or through `chain`: its flags, method, and for AES its
 // cycles, salt size and IV size; a new IV and salt are drawn and the key taken from `keys`.
 // Then the start header at offset 0 points at it.
-StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header, const CoderRecord& chain,
-                       KeyCache& keys, const WidePassword& password, bool progress, const HeaderSites& sites);
+StatusCode StoreHeader(platform::File& file, uint64_t packed_end, const Bytes& header,
+                       const CoderRecord& chain, KeyCache& keys, const WidePassword& password, bool progress,
+                       const HeaderSites& sites);
 
 }  // namespace tx::svz

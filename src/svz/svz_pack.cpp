@@ -1,20 +1,27 @@
 #include "svz/svz_pack.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "crypto/crc.h"
 #include "frame/bytes.h"
 #include "frame/call_frame.h"
+#include "frame/file_copy.h"
 #include "frame/folder_walk.h"
 #include "frame/name_list.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
 #include "frame/paths.h"
 #include "frame/random.h"
+#include "frame/secrets.h"
+#include "platform/cores.h"
 #include "platform/dir_search.h"
 #include "platform/fs.h"
 #include "svz/svz_aes.h"
@@ -108,6 +115,54 @@ struct Found {
   platform::FileInfo info;
 };
 
+// A folder of consecutive files, as cut before any is coded.
+struct FolderPlanEntry {
+  size_t first = 0, count = 0;
+  bool bcj = false;
+  EncodeSites sites;
+};
+
+// A file for coded bytes on their way into the archive, removed when it goes.
+struct ScratchFile {
+  platform::File file;
+  WidePath name;
+  ScratchFile() = default;
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() {
+    file.Close();
+    if (!name.empty()) platform::DeleteFile(name.c_str());
+  }
+};
+
+// Runs a job on another thread; the destructor raises `stop` and waits for it, so that no
+// thread outlives the call on any path.
+class Helper {
+ public:
+  explicit Helper(std::atomic<bool>& stop) : stop_(stop) {}
+  ~Helper() { Join(true); }
+  Helper(const Helper&) = delete;
+  Helper& operator=(const Helper&) = delete;
+  template <typename F>
+  bool Run(F job) {
+    try {
+      thread_ = std::thread(std::move(job));
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+  void Join(bool stop) {
+    if (!thread_.joinable()) return;
+    if (stop) stop_.store(true);
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool>& stop_;
+  std::thread thread_;
+};
+
 // One archive being made: the entries, the header blocks gathered while the data is
 // stored, the keys, and the file under its temporary name.
 class Packer {
@@ -125,9 +180,23 @@ class Packer {
   bool empty() const { return files_.empty() && empties_.empty() && directories_.empty(); }
 
  private:
-  StatusCode FolderCoder(bool bcj, CoderRecord& coder, const uint8_t*& key);
-  StatusCode PackFolder(size_t first, size_t count, bool bcj, EncodeSites sites);
-  StatusCode PackSolid();
+  // One folder to code: its files, its coder chain and key, and what coding gave.
+  struct FolderJob {
+    FolderPlanEntry plan;
+    CoderRecord coder;
+    frame::Wiped<std::array<uint8_t, kKeySize>> key;
+    bool keyed = false;
+    std::vector<uint32_t> crcs;
+    FolderResult result;
+    StatusCode code = kOk;
+  };
+
+  StatusCode FolderCoder(FolderJob& job);
+  void RecordFolder(FolderJob& job);
+  StatusCode Announce(const FolderJob& job);
+  StatusCode PackFolders();
+  StatusCode PackPair(FolderJob& job, FolderJob& next);
+  void PlanSolid();
   void AddNames(const std::u16string& name, const platform::FileInfo& info);
   StatusCode Announce(uint32_t index, const std::u16string& name, uint8_t cancel_site);
   uint8_t Site(uint8_t folders, uint8_t solid) const { return kind_ == Kind::kSolid ? solid : folders; }
@@ -140,6 +209,13 @@ class Packer {
   WidePassword wide_;
   KeyCache keys_;
   FolderEncoder encoder_;
+  // The second core codes the next folder into a scratch file while this one codes into
+  // the archive; the scratch file's bytes then follow in order.
+  FolderEncoder helper_;
+  ScratchFile scratch_;
+  frame::FileCopier copier_;
+  std::vector<FolderPlanEntry> plan_;
+  std::u16string archive_name_;
   frame::OutputFile archive_;
   std::vector<SourceFile> files_;
   std::vector<platform::FileInfo> file_infos_;
@@ -208,6 +284,7 @@ void Packer::OrderFiles() {
 }
 
 StatusCode Packer::Create(const char16_t* archive) {
+  archive_name_ = archive;
   if (!archive_.Create(archive))
     return SystemCode(SysCall::CreateFile, 0, kind_ == Kind::kSolid ? 0x01 : 0x00);
   uint8_t placeholder[kSignatureHeaderSize] = {};
@@ -242,65 +319,74 @@ StatusCode Packer::Announce(uint32_t index, const std::u16string& name, uint8_t 
   return kOk;
 }
 
-// A new IV for every folder; a new salt, and so a new key, unless the salt size is 0.
-StatusCode Packer::FolderCoder(bool bcj, CoderRecord& coder, const uint8_t*& key) {
+// A new IV for every folder; a new salt, and so a new key, unless the salt size is 0. The
+// key is kept with the job: the cache holds one key at a time.
+StatusCode Packer::FolderCoder(FolderJob& job) {
+  CoderRecord& coder = job.coder;
   coder = CoderRecord{};
   coder.method = s_.method;
-  coder.chain_flags = kChainCompress | (s_.encrypt ? kChainAes : 0) | (bcj ? kChainBcj : 0);
-  key = nullptr;
+  coder.chain_flags = kChainCompress | (s_.encrypt ? kChainAes : 0) | (job.plan.bcj ? kChainBcj : 0);
+  job.keyed = false;
+  job.crcs.assign(job.plan.count, 0);
   if (!s_.encrypt) return kOk;
   coder.cycles_power = s_.cycles;
   coder.salt_size = s_.salt;
   coder.iv_size = s_.iv;
   if (StatusCode code = frame::RandomBytes(coder.iv, s_.iv)) return code;
   if (StatusCode code = frame::RandomBytes(coder.salt, s_.salt)) return code;
-  return keys_.Get(wide_, frame_.progress(), coder, false, key);
+  const uint8_t* key = nullptr;
+  if (StatusCode code = keys_.Get(wide_, frame_.progress(), coder, false, key)) return code;
+  std::memcpy(job.key->data(), key, kKeySize);
+  job.keyed = true;
+  return kOk;
 }
 
-StatusCode Packer::PackFolder(size_t first, size_t count, bool bcj, EncodeSites sites) {
-  CoderRecord coder;
-  const uint8_t* key = nullptr;
-  if (StatusCode code = FolderCoder(bcj, coder, key)) return code;
-  std::vector<uint32_t> crcs(count);
-  FolderResult result;
-  if (StatusCode code = encoder_.Encode(&files_[first], count, s_.level, coder, key, archive_.file(),
-                                        frame_.progress(), sites, crcs.data(), result))
-    return code;
+void Packer::RecordFolder(FolderJob& job) {
+  const FolderResult& result = job.result;
   AppendNumber(blobs_.pack_sizes, result.packed);
-  WriteCoders(blobs_.folders, coder);
+  WriteCoders(blobs_.folders, job.coder);
   if (s_.encrypt) AppendNumber(blobs_.unpack_sizes, result.coded);
   AppendNumber(blobs_.unpack_sizes, result.size);
-  if (bcj) AppendNumber(blobs_.unpack_sizes, result.size);
+  if (job.plan.bcj) AppendNumber(blobs_.unpack_sizes, result.size);
   if (kind_ == Kind::kSolid) {
-    AppendNumber(blobs_.substream_counts, count);
-    for (size_t i = 0; i + 1 < count; ++i) AppendNumber(blobs_.substream_sizes, files_[first + i].size);
+    AppendNumber(blobs_.substream_counts, job.plan.count);
+    for (size_t i = 0; i + 1 < job.plan.count; ++i)
+      AppendNumber(blobs_.substream_sizes, files_[job.plan.first + i].size);
   }
-  for (uint32_t crc : crcs) {
+  for (uint32_t crc : job.crcs) {
     uint8_t field[4];
     frame::StoreU32(field, crc);
     blobs_.crcs.insert(blobs_.crcs.end(), field, field + 4);
   }
   packed_ += result.packed;
   ++counts_.folders;
-  return kOk;
+}
+
+// Each folder of its own file shows that file's name before it is coded.
+StatusCode Packer::Announce(const FolderJob& job) {
+  if (kind_ != Kind::kFolders) return kOk;
+  return Announce(static_cast<uint32_t>(job.plan.first + 1), files_[job.plan.first].name, 0x03);
 }
 
 // Blocks cut by type, file count and byte count; each block is one folder.
-StatusCode Packer::PackSolid() {
+void Packer::PlanSolid() {
   const uint32_t total = static_cast<uint32_t>(files_.size() + empties_.size() + directories_.size());
   size_t first = 0, count = 0;
   uint64_t bytes = 0;
-  auto close = [&]() -> StatusCode {
+  auto close = [&] {
     const std::u16string& opener = files_[first].name;
-    bool bcj = s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && s_.grouping != 0 && IsExecutable(opener));
-    EncodeSites sites = SolidSites();
-    sites.item_base = static_cast<uint32_t>(first);
-    sites.item_total = total;
-    if (StatusCode code = PackFolder(first, count, bcj, sites)) return code;
+    FolderPlanEntry entry;
+    entry.first = first;
+    entry.count = count;
+    entry.bcj =
+        s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && s_.grouping != 0 && IsExecutable(opener));
+    entry.sites = SolidSites();
+    entry.sites.item_base = static_cast<uint32_t>(first);
+    entry.sites.item_total = total;
+    plan_.push_back(entry);
     first += count;
     count = 0;
     bytes = 0;
-    return kOk;
   };
   for (size_t i = 0; i < files_.size(); ++i) {
     if (count != 0) {
@@ -308,17 +394,85 @@ StatusCode Packer::PackSolid() {
       const std::u16string& name = files_[i].name;
       bool other_type = (s_.grouping == 1 && IsExecutable(previous) != IsExecutable(name)) ||
                         (s_.grouping == 2 && !SameExtension(Extension(previous), Extension(name)));
-      if (other_type)
-        if (StatusCode code = close()) return code;
+      if (other_type) close();
     }
     ++count;
     bytes += files_[i].size;
     bool full =
         (s_.block_files != 0 && count >= s_.block_files) || (s_.block_bytes != 0 && bytes >= s_.block_bytes);
-    if (full || i + 1 == files_.size())
-      if (StatusCode code = close()) return code;
+    if (full || i + 1 == files_.size()) close();
   }
-  entries_done_ = static_cast<uint32_t>(files_.size());
+}
+
+// Codes `job` into the archive while the helper codes `next` into the scratch file, then
+// appends the scratch file. Keys and IVs are drawn in folder order, as on one thread.
+StatusCode Packer::PackPair(FolderJob& job, FolderJob& next) {
+  if (StatusCode code = FolderCoder(next)) return code;
+  if (!scratch_.file.Seek(0, platform::SeekFrom::Begin) || !scratch_.file.Truncate())
+    return FolderWriteCode(next.plan.sites, s_.method);
+  std::atomic<bool> stop{false};
+  next.plan.sites.stop = &stop;
+  const uint8_t* next_key = next.keyed ? next.key->data() : nullptr;
+  Helper helper(stop);
+  bool started = helper.Run([&] {
+    next.code = helper_.Encode(&files_[next.plan.first], next.plan.count, s_.level, next.coder, next_key,
+                               scratch_.file, false, next.plan.sites, next.crcs.data(), next.result);
+  });
+  const uint8_t* key = job.keyed ? job.key->data() : nullptr;
+  job.code = encoder_.Encode(&files_[job.plan.first], job.plan.count, s_.level, job.coder, key,
+                             archive_.file(), frame_.progress(), job.plan.sites, job.crcs.data(), job.result);
+  if (job.code != kOk) return job.code;
+  if (!started) {
+    next.plan.sites.stop = nullptr;
+    if (StatusCode code = Announce(next)) return code;
+    next.code =
+        encoder_.Encode(&files_[next.plan.first], next.plan.count, s_.level, next.coder, next_key,
+                        archive_.file(), frame_.progress(), next.plan.sites, next.crcs.data(), next.result);
+    return next.code;
+  }
+  helper.Join(false);
+  if (StatusCode code = Announce(next)) return code;
+  if (next.code != kOk) return next.code;
+  const StatusCode write = FolderWriteCode(next.plan.sites, s_.method);
+  if (!scratch_.file.Seek(0, platform::SeekFrom::Begin)) return write;
+  return copier_.Copy(scratch_.file, archive_.file(), next.result.packed, {write, write, write},
+                      [](uint64_t) { return false; });
+}
+
+StatusCode Packer::PackFolders() {
+  bool two = plan_.size() > 1 && platform::WorkerThreads(2) > 1;
+  if (two) {
+    std::u16string folder = archive_name_;
+    size_t slash = folder.rfind(u'/');
+    folder.resize(slash == std::u16string::npos ? 0 : slash + 1);
+    if (folder.empty()) folder = u"./";
+    // Without a scratch file or the memory of a second coder the call stays on one thread.
+    two = helper_.Allocate() && copier_.Allocate() &&
+          platform::TempFileName(folder.c_str(), u".tx", scratch_.name) &&
+          scratch_.file.Open(scratch_.name.c_str(), platform::Access::ReadWrite,
+                             platform::Disposition::OpenExisting);
+  }
+  FolderJob job, next;
+  for (size_t k = 0; k < plan_.size();) {
+    job.plan = plan_[k];
+    if (StatusCode code = Announce(job)) return code;
+    if (StatusCode code = FolderCoder(job)) return code;
+    if (two && k + 1 < plan_.size()) {
+      next.plan = plan_[k + 1];
+      if (StatusCode code = PackPair(job, next)) return code;
+      RecordFolder(job);
+      RecordFolder(next);
+      k += 2;
+      continue;
+    }
+    const uint8_t* key = job.keyed ? job.key->data() : nullptr;
+    if (StatusCode code =
+            encoder_.Encode(&files_[job.plan.first], job.plan.count, s_.level, job.coder, key,
+                            archive_.file(), frame_.progress(), job.plan.sites, job.crcs.data(), job.result))
+      return code;
+    RecordFolder(job);
+    ++k;
+  }
   return kOk;
 }
 
@@ -328,16 +482,19 @@ StatusCode Packer::PackEntries() {
     AddNames(files_[i].name, file_infos_[i]);
   }
   if (kind_ == Kind::kSolid) {
-    if (StatusCode code = PackSolid()) return code;
+    PlanSolid();
   } else {
     for (size_t i = 0; i < files_.size(); ++i) {
-      if (kind_ == Kind::kFolders)
-        if (StatusCode code = Announce(static_cast<uint32_t>(i + 1), files_[i].name, 0x03)) return code;
-      bool bcj = s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && IsExecutable(files_[i].name));
-      if (StatusCode code = PackFolder(i, 1, bcj, FolderSites())) return code;
+      FolderPlanEntry entry;
+      entry.first = i;
+      entry.count = 1;
+      entry.bcj = s_.bcj == 1 || (s_.bcj == 2 && s_.method != kCopy && IsExecutable(files_[i].name));
+      entry.sites = FolderSites();
+      plan_.push_back(entry);
     }
-    entries_done_ = static_cast<uint32_t>(files_.size());
   }
+  if (StatusCode code = PackFolders()) return code;
+  entries_done_ = static_cast<uint32_t>(files_.size());
   const size_t entries = files_.size() + empties_.size() + directories_.size();
   const size_t empty_entries = empties_.size() + directories_.size();
   if (empty_entries != 0) {
@@ -385,7 +542,8 @@ StatusCode Packer::Finish() {
                           WriteFailed(Site(0x05, 0x0a)),
                           ConditionCode(Cls::CoderFailed, 0, 0x41),
                           ConditionCode(Cls::NoMemory, 0, 0x0d)};
-  if (StatusCode code = StoreHeader(archive_.file(), packed_, header, chain, keys_, wide_, frame_.progress(), sites))
+  if (StatusCode code =
+          StoreHeader(archive_.file(), packed_, header, chain, keys_, wide_, frame_.progress(), sites))
     return code;
   return archive_.Commit() ? kOk : SystemCode(SysCall::CloseHandle, 0, 0x00);
 }
