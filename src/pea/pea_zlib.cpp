@@ -45,6 +45,8 @@ bool BlockInflater::Init() {
 
 long BlockInflater::Inflate(const uint8_t* in, size_t size, uint8_t* out, size_t room) {
   if (!state_ || size > UINT32_MAX || room > UINT32_MAX) return -1;
+  // A header naming a window beyond 32 KiB is no zlib stream; ISA-L would read on.
+  if (size > 0 && in[0] >> 4 > 7) return -1;
   inflate_state& s = state_->isal;
   isal_inflate_init(&s);
   // Header checked, Adler-32 checked; a preset dictionary stops it unfinished.

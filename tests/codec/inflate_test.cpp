@@ -168,6 +168,12 @@ TEST(Inflate, ZlibWrappedBlocks) {
   damaged[0] = 0x79;  // method 9
   damaged[1] = static_cast<char>(31 - (0x7900 % 31));
   EXPECT_EQ(inflate(damaged, out.size()), -1) << "not Deflate";
+  damaged[0] = static_cast<char>(0x88);  // a 64 KiB window
+  damaged[1] = static_cast<char>(31 - (0x8800 % 31));
+  EXPECT_EQ(inflate(damaged, out.size()), -1) << "window beyond 32 KiB";
+  damaged[0] = 0x48;  // a 1 KiB window: distances are not held to it
+  damaged[1] = static_cast<char>((block[1] & 0xC0) + 31 - ((0x4800 + (block[1] & 0xC0)) % 31));
+  EXPECT_EQ(inflate(damaged, out.size()), static_cast<long>(data.size())) << "small window";
   // A header asking for a preset dictionary.
   damaged = block;
   damaged[1] = static_cast<char>(0x20 + 31 - ((0x7800 + 0x20) % 31));
