@@ -4,9 +4,9 @@ set -euo pipefail
 
 packages=(
   gcc g++ cmake ninja-build pkg-config binutils   # build (pkg-config also for the install test)
-  libssl-dev zlib1g-dev libbz2-dev lzma-dev liblzma-dev libzstd-dev   # libraries the library links or compiles in
+  libssl-dev zlib1g-dev libbz2-dev lzma-dev liblzma-dev libzstd-dev libisal-dev   # libraries the library links or compiles in
   libgtest-dev                                # tests
-  openssl python3 python3-pycryptodome 7zip zip unzip xz-utils zstd coreutils bc  # peers the tests compare with
+  openssl python3 python3-pycryptodome 7zip zip unzip xz-utils zstd coreutils bc time  # peers the tests and benches compare with
   clang libclang-rt-14-dev                    # fuzz targets
 )
 

@@ -2,6 +2,10 @@
 
 #include <immintrin.h>
 #include <zlib.h>
+#ifdef TX_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/crc64.h>
+#endif
 
 #include <array>
 #include <cstring>
@@ -39,6 +43,23 @@ constexpr Crc64Tables MakeCrc64Tables() {
 }
 
 constexpr Crc32Table kCrc32 = MakeCrc32Table();
+
+#ifdef TX_HAVE_ISAL
+
+}  // namespace
+
+// ISA-L presets and complements inside, as zlib does; its "norm" CRC-64 is our
+// most-significant-bit-first register.
+uint32_t Crc32Update(uint32_t reg, const void* data, size_t size) {
+  return ~crc32_gzip_refl(~reg, static_cast<const unsigned char*>(data), size);
+}
+
+uint64_t Crc64Update(uint64_t reg, const void* data, size_t size) {
+  return ~crc64_ecma_norm(~reg, static_cast<const unsigned char*>(data), size);
+}
+
+#else
+
 constexpr Crc64Tables kCrc64 = MakeCrc64Tables();
 
 uint32_t Crc32Portable(uint32_t reg, const unsigned char* data, size_t size) {
@@ -61,7 +82,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
 }
 
 // Whole 16-byte blocks, at least four of them; returns the raw register.
-__attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Folded(uint32_t reg, const unsigned char* p, size_t size) {
+__attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Folded(uint32_t reg, const unsigned char* p,
+                                                              size_t size) {
   auto load = [](const unsigned char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
   __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
   __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
@@ -104,8 +126,6 @@ uint32_t Crc32Update(uint32_t reg, const void* data, size_t size) {
   return Crc32Portable(reg, p, size);
 }
 
-uint32_t Crc32Byte(uint32_t reg, uint8_t byte) { return (reg >> 8) ^ kCrc32[(reg ^ byte) & 0xFF]; }
-
 uint64_t Crc64Update(uint64_t reg, const void* data, size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
   while (size >= 8) {
@@ -121,6 +141,8 @@ uint64_t Crc64Update(uint64_t reg, const void* data, size_t size) {
   while (size-- > 0) reg = (reg << 8) ^ kCrc64[0][(reg >> 56) ^ *p++];
   return reg;
 }
+#endif
 
+uint32_t Crc32Byte(uint32_t reg, uint8_t byte) { return (reg >> 8) ^ kCrc32[(reg ^ byte) & 0xFF]; }
 
 }  // namespace tx::crypto

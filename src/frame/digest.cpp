@@ -1,6 +1,13 @@
 #include "frame/digest.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "crypto/crc.h"
 #include "crypto/hash.h"
@@ -13,7 +20,119 @@ namespace tx::frame {
 
 namespace {
 
+// Progress is reported, and the hash fed, per block; the file is read a buffer at a time.
 constexpr size_t kBlockSize = 65536;
+constexpr size_t kBufferSize = size_t{1} << 20;
+constexpr size_t kBuffers = 3;
+
+// Reads a file front to back on a second thread while the caller hashes what has been
+// read: the page-cache copy and the hashing overlap. A file of one buffer or less, or a
+// system that gives no thread, is read on the caller's thread. After a failed read the
+// caller reads the rest itself, so that a failure is noted for the caller's host.
+// No thread outlives the object.
+class ReadAhead {
+ public:
+  ReadAhead(platform::File& file, uint64_t size) : file_(file), size_(size) {}
+  ~ReadAhead() { Stop(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Allocates the buffers (once per call) and starts the reader; false without memory.
+  bool Start() {
+    chunk_ = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(size_, 1), kBufferSize));
+    const size_t count = size_ > kBufferSize ? kBuffers : 1;
+    memory_.reset(new (std::nothrow) uint8_t[chunk_ * count]);
+    if (!memory_) return false;
+    if (count > 1) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // Read on this thread instead.
+      }
+    }
+    return true;
+  }
+
+  // The next piece of the file, at most one buffer. False when it cannot be read.
+  bool Next(const uint8_t*& data, size_t& size) {
+    if (thread_.joinable()) {
+      std::unique_lock lock(mutex_);
+      if (holding_) {  // the caller is done with the piece it had
+        holding_ = false;
+        --filled_;
+        ++tail_;
+        changed_.notify_all();
+      }
+      changed_.wait(lock, [this] { return filled_ > 0 || failed_; });
+      if (filled_ > 0) {
+        const size_t slot = tail_ % kBuffers;
+        data = memory_.get() + slot * chunk_;
+        size = lengths_[slot];
+        taken_ += size;
+        holding_ = true;
+        return true;
+      }
+      lock.unlock();
+      thread_.join();
+      if (!file_.Seek(static_cast<int64_t>(taken_), platform::SeekFrom::Begin)) return false;
+    }
+    size = static_cast<size_t>(std::min<uint64_t>(chunk_, size_ - taken_));
+    if (!file_.Read(memory_.get(), size)) return false;
+    data = memory_.get();
+    taken_ += size;
+    return true;
+  }
+
+ private:
+  void Run() {
+    for (uint64_t at = 0; at < size_;) {
+      size_t slot;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || filled_ < kBuffers; });
+        if (stop_) return;
+        slot = (tail_ + filled_) % kBuffers;
+      }
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk_, size_ - at));
+      const bool read = file_.Read(memory_.get() + slot * chunk_, n);
+      std::lock_guard lock(mutex_);
+      if (!read) {
+        failed_ = true;
+        changed_.notify_all();
+        return;
+      }
+      lengths_[slot] = n;
+      ++filled_;
+      at += n;
+      changed_.notify_all();
+    }
+  }
+
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  platform::File& file_;
+  const uint64_t size_;
+  size_t chunk_ = 0;
+  std::unique_ptr<uint8_t[]> memory_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_: buffers filled and not yet given back, the oldest of them, their
+  // lengths, and the reader's state.
+  size_t filled_ = 0, tail_ = 0;
+  size_t lengths_[kBuffers] = {};
+  bool failed_ = false, stop_ = false;
+  // The caller's side only.
+  bool holding_ = false;
+  uint64_t taken_ = 0;
+};
 
 struct Crc32Algorithm {
   static constexpr size_t kSize = 4;
@@ -46,14 +165,14 @@ struct Crc64Algorithm {
 };
 
 // The standard hashes share one shape; the macro only binds the names.
-#define TX_HASH_ALGORITHM(Name, Ctx, Prefix, Size, Place)                                  \
-  struct Name {                                                                          \
-    static constexpr size_t kSize = Size;                                                \
-    static constexpr uint8_t kPlace = Place;                                             \
-    crypto::Ctx ctx;                                                                     \
-    bool Init() { return crypto::Prefix##Init(ctx); }                                    \
+#define TX_HASH_ALGORITHM(Name, Ctx, Prefix, Size, Place)                                   \
+  struct Name {                                                                             \
+    static constexpr size_t kSize = Size;                                                   \
+    static constexpr uint8_t kPlace = Place;                                                \
+    crypto::Ctx ctx;                                                                        \
+    bool Init() { return crypto::Prefix##Init(ctx); }                                       \
     void Update(const void* data, size_t size) { crypto::Prefix##Update(ctx, data, size); } \
-    void Final(uint8_t* out) { crypto::Prefix##Final(ctx, out); }                        \
+    void Final(uint8_t* out) { crypto::Prefix##Final(ctx, out); }                           \
   };
 TX_HASH_ALGORITHM(Md5Algorithm, Md5Context, Md5, 16, place::kFileMd5)
 TX_HASH_ALGORITHM(Rmd160Algorithm, Rmd160Context, Rmd160, 20, place::kFileRipemd160)
@@ -80,15 +199,20 @@ StatusCode Run(void* parent, const char* path, uint32_t flags, void* result) {
 
     Algorithm algorithm;
     if (!algorithm.Init()) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
-    alignas(64) unsigned char block[kBlockSize];
+    ReadAhead reader(file, size);
+    if (!reader.Start()) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
     for (uint64_t remaining = size; remaining > 0;) {
-      size_t n = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
-      if (!file.Read(block, n)) return SystemCode(platform::SysCall::ReadFile, kPlace, 0x01);
-      remaining -= n;
-      // Reported before the block is fed, so a cancel after the last read writes nothing.
-      if (frame.progress() && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / size)) != 0)
-        return ConditionCode(Cls::Cancelled, kPlace, 0x02);
-      algorithm.Update(block, n);
+      const uint8_t* piece;
+      size_t got;
+      if (!reader.Next(piece, got)) return SystemCode(platform::SysCall::ReadFile, kPlace, 0x01);
+      for (size_t at = 0; at < got; at += kBlockSize) {
+        const size_t n = std::min(kBlockSize, got - at);
+        remaining -= n;
+        // Reported before the block is fed, so a cancel after the last read writes nothing.
+        if (frame.progress() && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / size)) != 0)
+          return ConditionCode(Cls::Cancelled, kPlace, 0x02);
+        algorithm.Update(piece + at, n);
+      }
     }
     uint8_t digest[Algorithm::kSize];
     algorithm.Final(digest);
@@ -113,7 +237,8 @@ size_t DigestSize(DigestAlgorithm algorithm) {
   return 0;
 }
 
-StatusCode FileDigest(DigestAlgorithm algorithm, void* parent, const char* path, uint32_t flags, void* result) {
+StatusCode FileDigest(DigestAlgorithm algorithm, void* parent, const char* path, uint32_t flags,
+                      void* result) {
   switch (algorithm) {
     case DigestAlgorithm::Crc32: return Run<Crc32Algorithm>(parent, path, flags, result);
     case DigestAlgorithm::Crc64: return Run<Crc64Algorithm>(parent, path, flags, result);

@@ -1,11 +1,13 @@
 // One zlib stream (with its wrapper) per block, reusing the coder's memory from block to
-// block, so that packing and unpacking allocate nothing per block.
+// block, so that packing and unpacking allocate nothing per block. Blocks are inflated by
+// ISA-L where the build has it, else by zlib.
 #pragma once
 
 #include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tx::pea {
 
@@ -28,7 +30,7 @@ class BlockDeflater {
 
 class BlockInflater {
  public:
-  BlockInflater() = default;
+  BlockInflater();
   ~BlockInflater();
   BlockInflater(const BlockInflater&) = delete;
   BlockInflater& operator=(const BlockInflater&) = delete;
@@ -39,8 +41,8 @@ class BlockInflater {
   long Inflate(const uint8_t* in, size_t size, uint8_t* out, size_t room);
 
  private:
-  z_stream stream_{};
-  bool ready_ = false;
+  struct State;  // the inflating library's stream, made once by Init
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tx::pea

@@ -1,9 +1,11 @@
 // CRC-32 and CRC-64 on the raw register against bitwise references.
+#include "crypto/crc.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
-#include "crypto/crc.h"
 #include "test_support.h"
 
 namespace {
@@ -43,19 +45,33 @@ TEST(Crc, EveryLengthAlignmentAndRegister) {
   for (uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
     for (size_t offset = 0; offset < 4; ++offset) {
       for (size_t size = 0; size < 300; ++size)
-        ASSERT_EQ(tx::crypto::Crc32Update(start, data.data() + offset, size), BitwiseCrc32(start, data, offset, size))
+        ASSERT_EQ(tx::crypto::Crc32Update(start, data.data() + offset, size),
+                  BitwiseCrc32(start, data, offset, size))
             << size << " bytes at offset " << offset;
     }
     for (size_t size : {size_t{4096}, size_t{65536}, size_t{65537}, size_t{69999}})
       EXPECT_EQ(tx::crypto::Crc32Update(start, data.data() + 1, size), BitwiseCrc32(start, data, 1, size));
   }
-  for (size_t size : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{65537}})
-    EXPECT_EQ(tx::crypto::Crc64Update(0x0123456789ABCDEFull, data.data(), size),
-              BitwiseCrc64(0x0123456789ABCDEFull, data, size));
-  // Pieces continue one stream.
+  for (uint64_t start : {~uint64_t{0}, uint64_t{0}, uint64_t{0x0123456789ABCDEF}}) {
+    for (size_t offset = 0; offset < 4; ++offset) {
+      const std::string tail = data.substr(offset);
+      for (size_t size = 0; size < 300; ++size)
+        ASSERT_EQ(tx::crypto::Crc64Update(start, tail.data(), size), BitwiseCrc64(start, tail, size))
+            << size << " bytes at offset " << offset;
+    }
+    EXPECT_EQ(tx::crypto::Crc64Update(start, data.data(), 65537), BitwiseCrc64(start, data, 65537));
+  }
+  // Pieces of any length continue one stream.
   uint32_t reg = tx::crypto::Crc32Update(0xFFFFFFFFu, data.data(), 1000);
   reg = tx::crypto::Crc32Update(reg, data.data() + 1000, 69000);
   EXPECT_EQ(reg, tx::crypto::Crc32Update(0xFFFFFFFFu, data.data(), 70000));
+  const uint64_t whole = tx::crypto::Crc64Update(~uint64_t{0}, data.data(), 70000);
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{64}, size_t{4099}}) {
+    uint64_t reg64 = ~uint64_t{0};
+    for (size_t at = 0; at < 70000; at += piece)
+      reg64 = tx::crypto::Crc64Update(reg64, data.data() + at, std::min(piece, 70000 - at));
+    EXPECT_EQ(reg64, whole) << piece;
+  }
 }
 
 }  // namespace
