@@ -257,7 +257,9 @@ int TerminalDialogs::PickCertificates(const CertificatePick& pick, std::vector<s
       lines.push_back(std::move(line));
       line = "       ";
       line.append(LabelText(Label::Serial, l)).append(": ").append(row.serial).append("  ");
-      line.append(LabelText(Label::Expires, l)).append(": ").append(row.expiry).append("  ");
+      line.append(LabelText(Label::Expires, l)).append(": ").append(row.expiry);
+      lines.push_back(std::move(line));
+      line = "       ";
       line.append(LabelText(Label::Fingerprint, l)).append(": ").append(row.fingerprint);
       lines.push_back(std::move(line));
     }
