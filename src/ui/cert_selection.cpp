@@ -50,7 +50,8 @@ CertificatePick PickOf(const crypto::CertificateList& list, uint32_t prompt, boo
   const char* text = MessageText(prompt, language);
   CertificatePick pick{language, text != nullptr ? text : "", several, {}};
   for (const crypto::Certificate& c : list)
-    pick.rows.push_back({c.Subject(), c.Issuer(), c.SerialHex(), c.NotAfter().append(" UTC"), c.FingerprintHex()});
+    pick.rows.push_back(
+        {c.Subject(), c.Issuer(), c.SerialHex(), c.NotAfter().append(" UTC"), c.FingerprintHex()});
   return pick;
 }
 

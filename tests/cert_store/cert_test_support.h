@@ -24,7 +24,6 @@ struct TestIdentity {
   std::string cert_pem, cert_der, key_pem, cert_and_key, cert_and_encrypted_key, p12_empty, p12_password;
   std::string fingerprint;  // SHA-1, upper-case hex
   std::string serial;       // upper-case hex
-  std::string files;        // folder of the files above (cert.pem, key.pem, ...)
 };
 
 // Sets (or, with null, unsets) an environment variable for one scope.
@@ -55,9 +54,8 @@ inline const TestIdentity& Identity(const std::string& name) {
   auto it = made.find(name);
   if (it != made.end()) return it->second;
   TestIdentity id;
-  id.files = folder / name;
-  std::filesystem::create_directory(id.files);
-  const std::string f = id.files + "/";
+  const std::string f = folder / name + "/";
+  std::filesystem::create_directory(f);
   id.serial = "1A2B3C0" + std::to_string(made.size() + 1);
   std::string run =
       "cd " + Quote(f) + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem" +
