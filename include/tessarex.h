@@ -550,7 +550,7 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_set_code_page(uint32_t cod
  * Certificates live in two stores under $XDG_DATA_HOME/tessarex/certificates/ (else
  * ~/.local/share/..., the home folder taken from the user database when HOME is unset):
  * "my/" holds the user's certificates with their private keys (PEM with the certificate
- * and its key, plain or encrypted, or PKCS#12 with the empty password), "addressbook/"
+ * first and its key, plain or encrypted, or PKCS#12 with the empty password), "addressbook/"
  * other people's certificates (PEM or DER). Regular files of at most 1 MiB are read;
  * files that hold no certificate are skipped. A private key whose file group or others
  * may read or change is refused (0x01306302 when a key is loaded, 0x01306404 on import).

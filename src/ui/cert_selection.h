@@ -35,8 +35,7 @@ StatusCode SelectSignerCertificate(crypto::CertificateList& chosen);
 bool OpenPersonalStore(crypto::CertificateList& certificates);
 bool OpenAddressBook(crypto::CertificateList& certificates);
 
-// The pickers list certificates the user may not own a key for, and "my" offers only
-// those with a key file; neither checks the key type (RSA is the caller's check).
+// The pickers offer certificates of any key type: requiring RSA is the caller's check.
 
 // Finds `certificate` in "my" (by its DER bytes) and attaches its private key, asking for
 // the passphrase of an encrypted key through the password prompt when `ask` is set.
