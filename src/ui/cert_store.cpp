@@ -127,6 +127,10 @@ class PemText {
     if (size > 0) platform::WipeMemory(data, static_cast<size_t>(size));
   }
   bool Add(X509* x509) { return bio_.p != nullptr && PEM_write_bio_X509(bio_.p, x509) == 1; }
+  bool Add(const uint8_t* bytes, size_t size) {
+    return bio_.p != nullptr && size <= 0x7FFFFFFF &&
+           BIO_write(bio_.p, bytes, static_cast<int>(size)) == static_cast<int>(size);
+  }
   bool Add(EVP_PKEY* key, const char* password) {
     size_t n = password != nullptr ? std::strlen(password) : 0;
     const EVP_CIPHER* cipher = n > 0 ? EVP_aes_256_cbc() : nullptr;
@@ -195,13 +199,21 @@ StatusCode ImportCertificates(const CertFile& file, crypto::CertificateList& cer
   if (target == ImportTarget::Automatic) target = key ? ImportTarget::My : ImportTarget::AddressBook;
   if (target == ImportTarget::My) {
     if (!key) return cert_code::kNoPrivateKey;
-    // The file goes as it is, so an encrypted key stays encrypted; a plain key is checked now.
+    // The file goes as it is, so an encrypted key stays encrypted; a plain key is checked
+    // now, and its certificate put first when a chain file lists another one first.
     KeyOwner plain{PlainPemKey(file)};
-    if (plain.p != nullptr && X509_check_private_key(certificates[0].x509(), plain.p) != 1) {
-      ERR_clear_error();
-      return cert_code::kKeyMismatch;
-    }
-    return Store(CertStore::My, certificates[0], file.bytes.data(), file.bytes.size(), stored);
+    size_t owner = 0;
+    while (plain.p != nullptr && owner < certificates.size() &&
+           X509_check_private_key(certificates[owner].x509(), plain.p) != 1)
+      ++owner;
+    ERR_clear_error();
+    if (owner == certificates.size()) return cert_code::kKeyMismatch;
+    if (owner == 0)
+      return Store(CertStore::My, certificates[0], file.bytes.data(), file.bytes.size(), stored);
+    PemText pem;
+    if (!pem.Add(certificates[owner].x509()) || !pem.Add(file.bytes.data(), file.bytes.size()))
+      return cert_code::kWriteFailed;
+    return Store(CertStore::My, certificates[owner], pem.data(), pem.size(), stored);
   }
   // Only the certificates go to the address book, never a key beside them.
   for (const crypto::Certificate& c : certificates) {

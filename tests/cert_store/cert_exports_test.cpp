@@ -70,10 +70,14 @@ TEST_F(CertExports, ImportChoosesTheStoreAndKeepsKeysPrivate) {
 
   EXPECT_EQ(Import(Source("bob2.pem", bob.cert_pem), TESSAREX_CERT_MY), 0x00016402u);
   EXPECT_EQ(Import(Source("mixed.pem", alice.cert_pem + bob.key_pem)), 0x00016403u);
+  // A chain that lists another certificate first is stored with the key's certificate first.
+  ASSERT_EQ(Import(Source("chain.pem", alice.cert_pem + bob.cert_and_key)), 0u);
+  EXPECT_EQ(ReadFile(Folder("my") + "/" + bob.fingerprint + ".pem"),
+            bob.cert_pem + alice.cert_pem + bob.cert_and_key);
   EXPECT_EQ(Import(Source("junk.pem", "just text\n")), 0x00016401u);
   EXPECT_EQ(Import(dir_ / "missing.pem"), 0x01036407u);
   EXPECT_EQ(Import(Source("huge.pem", bob.cert_pem + std::string(1 << 20, '\n'))), 0x01036407u);
-  EXPECT_EQ(Files("my"), std::vector<std::string>{alice.fingerprint + ".pem"});
+  EXPECT_EQ(Files("my").size(), 2u);
   EXPECT_EQ(Files("addressbook").size(), 2u);
 }
 
