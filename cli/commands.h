@@ -16,6 +16,7 @@ int StatusCommand(int argc, char** argv);
 int PeaCommand(const CommonOptions& options, int argc, char** argv);
 int ZipCommand(const CommonOptions& options, int argc, char** argv);
 int SvzCommand(const CommonOptions& options, int argc, char** argv);
+int CertCommand(const CommonOptions& options, int argc, char** argv);
 
 // Prints a failed call's status to stderr: "tessarex: WHAT: <decoded status>".
 void ReportFailure(const char* what, uint32_t code);

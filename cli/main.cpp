@@ -41,6 +41,9 @@ constexpr const char* kHelp =
     "                        ZIP archives (tessarex zip for details)\n"
     "  7z pack|pack-solid|pack1|unpack|unpack-nonsolid|unpack1|list|split|join ...\n"
     "                        7z archives (tessarex 7z for details)\n"
+    "  cert import|list|remove ...\n"
+    "                        the certificate stores of ZIP recipients and signers\n"
+    "                        (tessarex cert for details)\n"
     "\n"
     "Options (before the command):\n"
     "  --progress            show the progress window on the terminal (p pauses and\n"
@@ -141,6 +144,7 @@ int main(int argc, char** argv) {
   if (command == "pea") return PeaCommand(options, argc - i - 1, argv + i + 1);
   if (command == "zip") return ZipCommand(options, argc - i - 1, argv + i + 1);
   if (command == "7z") return SvzCommand(options, argc - i - 1, argv + i + 1);
+  if (command == "cert") return CertCommand(options, argc - i - 1, argv + i + 1);
   if (command == "help") {
     std::fputs(kHelp, stdout);
     return 0;

@@ -43,6 +43,10 @@ const char* kUsage =
     "  --ntfs-times  --utf8-names  --demand-encryption\n"
     "  (--encrypt-directory needs 3des or aes; --sign and --strong-flags with 2\n"
     "  (certificates) are not available yet)\n"
+    "  --recipient ID (repeatable)  --signer ID   answer the certificate pickers\n"
+    "  (tessarex_choose_certificates): ID is a SHA-1 fingerprint or serial in hex, or a\n"
+    "  part of the subject, naming one certificate of the stores (see tessarex cert);\n"
+    "  at most 14 RSA-2048, 9 RSA-3072, 7 RSA-4096 or 25 RSA-1024 recipients fit\n"
     "common: --password P, --password-file F (its first line) or --password-fd N\n"
     "  (the first line read from descriptor N), or --ask-password before the command\n";
 
@@ -69,7 +73,51 @@ constexpr OptionSpec kOptions[] = {
     {"--replace-newer", Kind::Flag, "replace", {}, TESSAREX_ZIP_ADD_NEWER},
 };
 
+// The --recipient ids (one per line) and the --signer id of the command line.
+std::string g_recipients;
+const char* g_signer = nullptr;
+
+// Presets the pickers' answers; false after reporting an id that names no or several
+// certificates.
+bool ChooseCertificates() {
+  if (g_recipients.empty() && g_signer == nullptr) return true;
+  char message[65536];
+  uint32_t code = tessarex_choose_certificates(g_recipients.empty() ? nullptr : g_recipients.c_str(),
+                                               g_signer, message, sizeof message);
+  if (code == 0) return true;
+  Outcome("certificate choice", code);
+  std::fputs(message, stderr);
+  return false;
+}
+
+// Takes the certificate options out of the arguments: --recipient may come many times,
+// which the option table cannot hold. False with `problem` set on a misuse.
+bool TakeCertificateOptions(int& argc, char** argv, std::string& problem) {
+  int kept = 0;
+  for (int i = 0; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg != "--recipient" && arg != "--signer") {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    std::string_view command = argc > 0 ? argv[0] : "";
+    if (command != "pack" && command != "pack1")
+      return problem = std::string(arg).append(" is a pack option"), false;
+    if (i + 1 >= argc || argv[i + 1][0] == 0) return problem = std::string(arg).append(" needs ID"), false;
+    const char* id = argv[++i];
+    if (arg == "--signer") {
+      if (g_signer != nullptr) return problem = "--signer is given once", false;
+      g_signer = id;
+    } else {
+      g_recipients.append(id).append("\n");
+    }
+  }
+  argc = kept;
+  return true;
+}
+
 int Pack(const CommonOptions& common, std::string_view name, Parsed& a) {
+  if (!ChooseCertificates()) return 1;
   const char* password = a.password.get();
   // Encryption is what a password is given for, unless another kind is chosen.
   bool secret = password || (common.flags & TESSAREX_FLAG_ASK_PASSWORD);
@@ -146,6 +194,8 @@ constexpr Subcommand kCommands[] = {
 }  // namespace
 
 int ZipCommand(const CommonOptions& common, int argc, char** argv) {
+  std::string problem;
+  if (!TakeCertificateOptions(argc, argv, problem)) return UsageError(kUsage, problem.c_str());
   return RunFamily({"zip", kUsage, kOptions, kCommands}, common, argc, argv);
 }
 

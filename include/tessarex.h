@@ -544,6 +544,62 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_failure_text(char* buffer,
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_remove_temporaries(void);
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_set_code_page(uint32_t code_page);
 
+/*
+ * Linux extensions: the user's certificate stores and the choice of ZIP certificates.
+ *
+ * Certificates live in two stores under $XDG_DATA_HOME/tessarex/certificates/ (else
+ * ~/.local/share/..., the home folder taken from the user database when HOME is unset):
+ * "my/" holds the user's certificates with their private keys (PEM with the certificate
+ * first and its key, plain or encrypted, or PKCS#12 with the empty password), "addressbook/"
+ * other people's certificates (PEM or DER). Regular files of at most 1 MiB are read;
+ * files that hold no certificate are skipped. A private key whose file group or others
+ * may read or change is refused (0x01306302 when a key is loaded, 0x01306404 on import).
+ * Certificates are named by an id: the SHA-1 fingerprint or the serial number in hex
+ * (any case, ":" and blanks ignored), else a part of the subject (case matters).
+ *
+ * tessarex_cert_import copies a PEM, DER or PKCS#12 file into a store. Option words (2):
+ * [0] flags (ASK_PASSWORD: ask for a PKCS#12 password that the empty one does not open
+ * when `password` is null), [1] TESSAREX_CERT_AUTOMATIC ("my" when the file holds a
+ * private key, else "addressbook"), TESSAREX_CERT_MY or TESSAREX_CERT_ADDRESSBOOK. "my"
+ * receives the certificate with its key (a PKCS#12 file is kept as PEM, its key encrypted
+ * under the same password, mode 0600); "addressbook" only certificates (mode 0644), never
+ * a key. Folders are made with mode 0700. `message` (may be null) receives one line per
+ * certificate stored: "STORE FINGERPRINT SUBJECT". Codes: 0x00016401 no certificate in
+ * the file, 0x00016402 "my" without a private key, 0x00016403 the key belongs to another
+ * certificate, 0x01306404 a key file group or others may read, 0x00416405 wrong PKCS#12
+ * password, 0x00906406 password prompt cancelled, 0x01036407 the file cannot be read (or
+ * is not a regular file of at most 1 MiB), 0x01046408 the store cannot be written.
+ *
+ * tessarex_cert_list writes, as pea_list does (lines ending in CR LF, 0x00280000 when the
+ * buffer is too small), one block per certificate and store: "[my] SUBJECT", then its
+ * issuer, serial, expiry (UTC) and SHA-1 fingerprint.
+ *
+ * tessarex_cert_remove removes the certificate `id` names from every store that holds it.
+ * 0x00016409 when the id names none, 0x0001640A when it names several, 0x0001640C for an
+ * empty id, 0x010E640B when a file cannot be removed; `message` names the candidates, or
+ * what was removed.
+ *
+ * tessarex_choose_certificates presets the answers of the certificate pickers for the
+ * next zip_pack1, zip_pack2 or zip_add call, which then shows no picker: `recipients`
+ * holds ids separated by line ends (matched against "addressbook" and "my"), `signer` one
+ * id (matched against "my"). Each id must name exactly one certificate: 0x00016103 /
+ * 0x00016104 a recipient id names no / several certificates, 0x00016205 / 0x00016206 the
+ * signer id names none / several, 0x00006201 "my" does not open; `message` then names the
+ * candidates, and no choice is kept. The choice is used once and then forgotten; a call
+ * with null (or empty) `recipients` and `signer` clears it.
+ */
+enum { TESSAREX_CERT_AUTOMATIC = 0, TESSAREX_CERT_MY = 1, TESSAREX_CERT_ADDRESSBOOK = 2 };
+
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_cert_import(void* parent, const char* file,
+                                                                  const char* password, const uint32_t* options,
+                                                                  char* message, uint32_t message_size);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_cert_list(void* parent, char* output, uint32_t output_size);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_cert_remove(void* parent, const char* id, char* message,
+                                                                  uint32_t message_size);
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_choose_certificates(const char* recipients,
+                                                                          const char* signer, char* message,
+                                                                          uint32_t message_size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -70,6 +70,8 @@ constexpr Name kPlaces[] = {
     {0x48, "file_whirlpool"},
     {0x61, "recipient certificate selection"},
     {0x62, "signer certificate selection"},
+    {0x63, "private key loading"},
+    {0x64, "certificate store"},
 };
 
 template <size_t N>
@@ -121,7 +123,10 @@ std::string DescribeStatus(StatusCode code, ui::Language language) {
   out += buffer;
   std::snprintf(buffer, sizeof buffer, "; occurrence %u", occurrence);
   out += buffer;
-  const char* message = ui::MessageText(ui::NoticeMessageNumber(code), language);
+  // Only the notice messages (3049 and on) describe a failure; lower numbers are the
+  // dialogs' captions, which classes 0x01-0x16 would otherwise pick up ("Progress").
+  const uint32_t number = ui::NoticeMessageNumber(code);
+  const char* message = number >= 3049 ? ui::MessageText(number, language) : nullptr;
   if (message && code > 0xFFFF) {
     out += ": ";
     for (const char* p = message; *p; ++p) out += *p == '\n' ? ' ' : *p;
