@@ -42,9 +42,9 @@ fresh() { rm -rf "$work/out" && mkdir "$work/out"; }
 report() {  # name, ours, theirs
   printf '  %-34s %7.2f s vs %7.2f s   ratio %s\n' "$1" "$2" "$3" "$(echo "scale=2; $2 / $3" | bc -l)"
 }
-rss() {  # peak resident set of one run of the command, in MiB
-  /usr/bin/time -f %M -o "$work/rss" "$@" > /dev/null 2>&1
-  echo $(( $(cat "$work/rss") / 1024 ))
+rss() {  # peak resident set of one run of the program, in MiB
+  /usr/bin/time -f %M -o "$work/rss" "$@" > /dev/null 2>&1 || true
+  echo $(( $(tail -n 1 "$work/rss") / 1024 ))
 }
 report_rss() {  # name, ours, theirs
   printf '  %-34s %7s MiB vs %5s MiB\n' "$1" "$2" "$3"
@@ -62,10 +62,13 @@ for set in big tree; do
   t_unzip=$(best unzip_x)
   t_txx=$(best tx_x)
   diff -r "$src" "$work/out" > /dev/null || { echo "unpacked $set differs" >&2; exit 1; }
-  r_tx=$(rss tx_pack)
-  r_zip=$(rss zip_pack)
-  r_txx=$(rss tx_x)
-  r_unzip=$(rss unzip_x)
+  r_tx=$(rss "$cli" zip pack "$work/t.zip" "$src/*" --method deflate --level 6)
+  rm -f "$work/z.zip"
+  r_zip=$(rss sh -c 'cd "$1" && exec zip -q -r -6 "$2" .' sh "$src" "$work/z.zip")
+  fresh
+  r_txx=$(rss "$cli" zip unpack "$work/t.zip" --to "$work/out")
+  fresh
+  r_unzip=$(rss unzip -q "$work/z.zip" -d "$work/out")
   echo "$set ($(du -sm "$src" | cut -f1) MB, $(find "$src" -type f | wc -l) files), Deflate level 6, best of $runs:"
   if [ "$set" = big ]; then
     report "pack: tessarex vs zip -6 (want <= 0.85)" "$t_tx" "$t_zip"
