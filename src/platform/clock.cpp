@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "platform/file.h"
@@ -20,7 +22,65 @@ int DaysInMonth(int year, int month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+std::atomic<int> g_holds{0};
+
+bool Held() { return g_holds.load(std::memory_order_acquire) > 0; }
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int year, int month, int day) {
+  const int64_t y = year - (month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t year_of_era = y - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+bool OffsetAt(time_t t, long& offset) {
+  struct tm tm;
+  if (::localtime_r(&t, &tm) == nullptr) return false;
+  offset = tm.tm_gmtoff;
+  return true;
+}
+
+bool Shows(time_t t, const LocalTime& local) {
+  struct tm tm;
+  return ::localtime_r(&t, &tm) != nullptr && tm.tm_year + 1900 == local.year &&
+         tm.tm_mon + 1 == local.month && tm.tm_mday == local.day && tm.tm_hour == local.hour &&
+         tm.tm_min == local.minute && tm.tm_sec == local.second;
+}
+
+// Local to UTC with the zone localtime_r already holds. Zones change their offset at most
+// once within a day and a half, so the offsets 36 hours before and after are the only
+// candidates; a skipped local time takes the offset before the change, as mktime does.
+bool HeldLocalToUnix(const LocalTime& local, time_t& result) {
+  constexpr int64_t kSpan = 36 * 3600;
+  const int64_t wall = DaysFromCivil(local.year, local.month, local.day) * 86400 + local.hour * 3600 +
+                       local.minute * 60 + local.second;
+  long before = 0, after = 0;
+  if (!OffsetAt(static_cast<time_t>(wall - kSpan), before) ||
+      !OffsetAt(static_cast<time_t>(wall + kSpan), after))
+    return false;
+  const time_t early = static_cast<time_t>(wall - std::max(before, after));
+  const time_t late = static_cast<time_t>(wall - std::min(before, after));
+  if (Shows(early, local)) {
+    result = early;
+  } else if (Shows(late, local)) {
+    result = late;
+  } else {
+    result = static_cast<time_t>(wall - before);
+  }
+  return true;
+}
+
 }  // namespace
+
+ZoneHold::ZoneHold() {
+  ::tzset();
+  g_holds.fetch_add(1, std::memory_order_acq_rel);
+}
+
+ZoneHold::~ZoneHold() { g_holds.fetch_sub(1, std::memory_order_acq_rel); }
 
 FileTime CurrentFileTime() {
   struct timespec now;
@@ -33,7 +93,7 @@ bool FileTimeToLocal(FileTime time, LocalTime& local) {
   int64_t seconds, nanoseconds;
   FileTimeToUnixNanos(time, seconds, nanoseconds);
   // mktime reads the time zone afresh; do the same here so both directions agree.
-  ::tzset();
+  if (!Held()) ::tzset();
   time_t t = static_cast<time_t>(seconds);
   struct tm tm;
   if (::localtime_r(&t, &tm) == nullptr) return false;
@@ -57,6 +117,12 @@ bool LocalToFileTime(const LocalTime& local, FileTime& time) {
       local.milliseconds < 0 || local.milliseconds > 999) {
     return false;
   }
+  time_t t = 0;
+  if (Held()) {
+    if (!HeldLocalToUnix(local, t) || t < kUnix1601) return false;
+    time = FileTimeFromUnixNanos(t, static_cast<int64_t>(local.milliseconds) * 1000000);
+    return true;
+  }
   struct tm tm = {};
   tm.tm_year = local.year - 1900;
   tm.tm_mon = local.month - 1;
@@ -66,7 +132,7 @@ bool LocalToFileTime(const LocalTime& local, FileTime& time) {
   tm.tm_sec = local.second;
   tm.tm_isdst = -1;
   tm.tm_wday = -1;  // mktime returns -1 both for failure and for one valid second
-  time_t t = ::mktime(&tm);
+  t = ::mktime(&tm);
   if (tm.tm_wday < 0 || t < kUnix1601) return false;
   time = FileTimeFromUnixNanos(t, static_cast<int64_t>(local.milliseconds) * 1000000);
   return true;

@@ -23,7 +23,22 @@ FileTime CurrentFileTime();
 bool FileTimeToLocal(FileTime time, LocalTime& local);
 
 // False for a field out of its range (February 30 included) or a result before 1601.
-// A local time skipped or repeated by a daylight-saving change is resolved as mktime does.
+// A local time skipped or repeated by a daylight-saving change is resolved as mktime does;
+// while a ZoneHold is alive, see there.
 bool LocalToFileTime(const LocalTime& local, FileTime& time);
+
+// Reads the process time zone once for a run of conversions. The C library reads the zone
+// afresh (a stat of its file) on every mktime and tzset; while any hold is alive, the two
+// conversions above use the zone as read when the hold was made, computing local to UTC
+// from localtime_r instead of mktime. The results are mktime's, except that a local time
+// repeated by a daylight-saving change always means its first (earlier) instant, where
+// mktime picks either depending on its previous calls. Holds may overlap across threads.
+class ZoneHold {
+ public:
+  ZoneHold();
+  ~ZoneHold();
+  ZoneHold(const ZoneHold&) = delete;
+  ZoneHold& operator=(const ZoneHold&) = delete;
+};
 
 }  // namespace tx::platform

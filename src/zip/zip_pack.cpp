@@ -9,10 +9,13 @@
 #include "frame/name_list.h"
 #include "frame/paths.h"
 #include "frame/random.h"
+#include "platform/clock.h"
 #include "platform/dir_search.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "platform/threads.h"
 #include "ui/progress.h"
+#include "zip/zip_pack_ahead.h"
 #include "zip/zip_strong.h"
 
 namespace tx::zip {
@@ -83,12 +86,6 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   return kOk;
 }
 
-bool Assign(WidePath& out, const std::u16string& text) {
-  if (text.size() >= platform::kWidePathUnits) return false;
-  std::char_traits<char16_t>::copy(out.units, text.c_str(), text.size() + 1);
-  return true;
-}
-
 // A member as found on disk, before its data: method, cipher and the estimated size.
 void SetUpEntry(const PackSettings& s, const platform::FileInfo& found, ZipEntryInfo& e) {
   e.attributes = found.attributes;
@@ -119,6 +116,58 @@ void SetUpEntry(const PackSettings& s, const platform::FileInfo& found, ZipEntry
     e.strong_flags = 1;
     e.compressed_size += s.key_length / 2 + 12;
   }
+}
+
+// A member's data held for the writer; what does not fit is refused, not cut.
+class SlotOutput final : public MemberOutput {
+ public:
+  SlotOutput(uint8_t* data, size_t capacity) : data_(data), capacity_(capacity) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (size > capacity_ - used_) {
+      overflowed_ = true;
+      return false;
+    }
+    std::memcpy(data_ + used_, data, size);
+    used_ += size;
+    return true;
+  }
+  size_t used() const { return used_; }
+  bool overflowed() const { return overflowed_; }
+
+ private:
+  uint8_t* data_;
+  size_t capacity_, used_ = 0;
+  bool overflowed_ = false;
+};
+
+enum MemberKind : uint32_t { kSkipped, kFolderMember, kEmptyMember, kDataMember };
+
+// A listed name as found on disk: its full path, its entry set up, and what kind of member
+// it makes (the archive being replaced is skipped).
+StatusCode PrepareMember(const PackSettings& s, const WidePath& base, const char16_t* name,
+                         bool archive_exists, const platform::FileInfo& archive_info, ZipEntryInfo& entry,
+                         WidePath& full, uint32_t& kind) {
+  const size_t base_length = base.length(), name_length = platform::Utf16Length(name);
+  if (base_length + name_length >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
+  std::char_traits<char16_t>::copy(full.units, base.units, base_length);
+  std::char_traits<char16_t>::copy(full.units + base_length, name, name_length + 1);
+  platform::FileInfo found;
+  if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
+  kind = kSkipped;
+  // A list may name the archive being replaced: it cannot hold itself.
+  if (archive_exists && platform::IsSameFile(found, archive_info)) return kOk;
+  entry = ZipEntryInfo{};
+  size_t stored = name_length;
+  const bool folder = found.attributes & platform::kAttrDirectory;
+  if (folder)
+    while (stored > 0 && name[stored - 1] == u'/') --stored;
+  if (stored + (folder ? 1 : 0) >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
+  std::char_traits<char16_t>::copy(entry.name.units, name, stored);
+  if (folder) entry.name.units[stored++] = u'/';
+  entry.name.units[stored] = 0;
+  SetUpEntry(s, found, entry);
+  kind = folder ? kFolderMember : entry.uncompressed_size == 0 ? kEmptyMember : kDataMember;
+  return kOk;
 }
 
 // The member's data is known beforehand only for AE-2 with Store: exact size, no CRC.
@@ -233,6 +282,7 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     frame::Wiped<ZipEntryInfo> entry_holder;
     frame::Wiped<ZipArchiveState> state_holder;
     ZipEntryInfo& entry = *entry_holder;
@@ -294,6 +344,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     frame::Wiped<ZipEntryInfo> entry_holder;
     frame::Wiped<ZipArchiveState> state_holder;
     ZipEntryInfo& entry = *entry_holder;
@@ -338,35 +389,90 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
 
     platform::FileInfo archive_info;
     const bool archive_exists = platform::GetFileInfo(archive_path.c_str(), archive_info);
+    // A second thread packs members ahead into bounded buffers; the archive is the same.
+    std::mutex draws;
+    MemberWriter helper;
+    PackAhead ahead;
+    if (count > 1 && platform::WorkThreads() > 1 && helper.Allocate()) {
+      helper.password = &pass;
+      helper.state = &state;
+      helper.draws = w.draws = &draws;
+      helper.stop = ahead.quitting();
+      const uint32_t masking = state.cd_flags;
+      auto work = [&, masking](AheadSlot& slot) {
+        ZipEntryInfo& e = *slot.entry;
+        slot.code = PrepareMember(s, base, slot.name, archive_exists, archive_info, e, slot.full, slot.kind);
+        if (slot.code != kOk || slot.kind != kDataMember) return;
+        // Compressed data may outgrow its input a little; the estimate holds the cipher's part.
+        const uint64_t estimate = e.compressed_size;
+        if (estimate + e.uncompressed_size / 64 + 1024 > PackAhead::kSlotData) return;
+        e.local_zip64 = false;
+        const size_t first = WriteLocalHeader(slot.header.get(), masking, e);
+        SlotOutput out(slot.data.get(), PackAhead::kSlotData);
+        StatusCode code = PackMemberTo(helper, out, slot.full.c_str(), e, false);
+        if (out.overflowed()) {  // the writer packs it after all
+          e.compressed_size = estimate;
+          e.crc32 = 0;
+          return;
+        }
+        if (code != kOk) {
+          slot.code = code;
+          return;
+        }
+        slot.header_length = first;
+        if (NeedsRewrite(e)) {
+          slot.header_length = WriteLocalHeader(slot.header.get(), masking, e);
+          if (slot.header_length != first) {
+            slot.code = SystemCode(SysCall::WriteFile, kBody, 0x04);
+            return;
+          }
+        }
+        slot.data_length = out.used();
+        slot.packed = true;
+      };
+      if (!ahead.Start(names.data(), count, work)) w.draws = nullptr;
+    }
+
     uint64_t offset = 0;
     uint32_t written = 0;
     const char16_t* name = names.data();
+    WidePath full;
     for (uint32_t index = 1; index <= count; ++index, name += platform::Utf16Length(name) + 1) {
       if (frame.progress() && ui::ProgressOpen(index, count, kTextPacking, nullptr, nullptr, name) != 0)
         return ConditionCode(Cls::Cancelled, 0, 0x03);
-      std::u16string full = std::u16string(base.c_str()) + name;
-      if (full.size() >= platform::kWidePathUnits) return ConditionCode(Cls::NameLength, 0, 0x02);
-      platform::FileInfo found;
-      if (!platform::GetFileInfo(full.c_str(), found)) return SystemCode(SysCall::GetFileAttributes, 0, 0x00);
-      // A list may name the archive being replaced: it cannot hold itself.
-      if (archive_exists && platform::IsSameFile(found, archive_info)) continue;
-      entry = ZipEntryInfo{};
-      std::u16string stored = name;
-      if (found.attributes & platform::kAttrDirectory) {
-        while (!stored.empty() && stored.back() == u'/') stored.pop_back();
-        stored += u'/';
-      }
-      if (!Assign(entry.name, stored)) return ConditionCode(Cls::NameLength, 0, 0x02);
-      SetUpEntry(s, found, entry);
-
+      uint32_t kind = kSkipped;
       size_t local_length = 0;
-      if (found.attributes & platform::kAttrDirectory) {
+      AheadSlot* slot = ahead.running() ? ahead.Take(index) : nullptr;
+      if (slot != nullptr) {
+        if (slot->code != kOk) return slot->code;
+        entry = *slot->entry;
+        kind = slot->kind;
+        full = slot->full;
+        if (slot->packed) {
+          if (frame.progress())
+            if (StatusCode code = ReplayProgress(entry.uncompressed_size)) return code;
+          if (!file.Write(slot->header.get(), slot->header_length))
+            return SystemCode(SysCall::WriteFile, kBody, 0x03);
+          if (!file.Write(slot->data.get(), slot->data_length))
+            return SystemCode(SysCall::WriteFile, place::kPackMember, 0x04);
+          local_length = slot->header_length;
+          kind = kSkipped;  // written
+        }
+        ahead.Release();
+        if (kind == kSkipped && local_length == 0) continue;
+      } else {
+        if (StatusCode code = PrepareMember(s, base, name, archive_exists, archive_info, entry, full, kind))
+          return code;
+        if (kind == kSkipped) continue;
+      }
+
+      if (kind == kFolderMember) {
         if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x01))
           return code;
-      } else if (entry.uncompressed_size == 0) {
+      } else if (kind == kEmptyMember) {
         if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x02))
           return code;
-      } else {
+      } else if (kind == kDataMember) {
         if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x03))
           return code;
         if (StatusCode code = PackMember(w, full.c_str(), entry)) return code;

@@ -3,9 +3,11 @@
 // AES; the central directory may be compressed as a whole.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "codec/compressor.h"
 #include "frame/output_file.h"
@@ -61,7 +63,10 @@ class DirectoryBlock {
   size_t size_ = 0, capacity_ = 0;
 };
 
-// What writing members needs for a whole call: the archive, two data blocks, the coder.
+// Progress is reported per 64 KiB of a member's input; the coder is handed larger windows.
+inline constexpr size_t kPackWindow = 1 << 20;
+
+// What writing members needs for a whole call: the archive, two data windows, the coder.
 struct MemberWriter {
   frame::OutputFile archive;
   std::unique_ptr<uint8_t[]> input, output;
@@ -69,15 +74,35 @@ struct MemberWriter {
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
   ZipArchiveState* state = nullptr;  // keeps the random data strong encryption shares
+  // Set when members are packed on two threads: random draws and the state's shared random
+  // data are taken under it, one member's prologue at a time.
+  std::mutex* draws = nullptr;
+  const std::atomic<bool>* stop = nullptr;  // asks a packer on another thread to give up
 
-  // False when the blocks cannot be had.
+  // False when the windows cannot be had.
   bool Allocate();
+};
+
+// Where a member's data goes: the archive, or a buffer that the archive's writer copies.
+class MemberOutput {
+ public:
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+
+ protected:
+  ~MemberOutput() = default;
 };
 
 // Writes the data of one member (the local header is already written): encryption
 // prologue, compressed and encrypted content, authentication code. Fills the CRC-32 and
 // the compressed size of `entry`. Codes of place 0x18.
 StatusCode PackMember(MemberWriter& writer, const char16_t* source, ZipEntryInfo& entry);
+// The same into `out`; progress is reported only with `report` (the interface belongs to
+// the calling thread).
+StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& out, const char16_t* source, ZipEntryInfo& entry,
+                        bool report);
+// The progress a member of `size` bytes reports while it is packed, for a member packed
+// on another thread; a Cancel gives PackMember's code.
+StatusCode ReplayProgress(uint64_t size);
 
 // Digests the central-directory block (state.cd_original_size bytes) into the state and,
 // as the state's flags say, compresses it with `cipher`'s method and level and encrypts it

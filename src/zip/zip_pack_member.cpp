@@ -1,6 +1,7 @@
 // The member packer and the central-directory processor.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "crypto/crc.h"
@@ -31,8 +32,8 @@ bool IsStrong(uint32_t kind) { return kind == kStrong3Des || kind == kStrongAes;
 // the end pads it.
 class DataSink {
  public:
-  DataSink(platform::File& archive, ZipEntryInfo& entry, ZipAesContext* aes, StrongCipher* strong)
-      : archive_(archive), entry_(entry), aes_(aes), strong_(strong) {}
+  DataSink(MemberOutput& out, ZipEntryInfo& entry, ZipAesContext* aes, StrongCipher* strong)
+      : out_(out), entry_(entry), aes_(aes), strong_(strong) {}
   ~DataSink() { platform::WipeMemory(carry_, sizeof carry_); }
 
   StatusCode Put(uint8_t* data, size_t size, uint8_t occurrence) {
@@ -54,7 +55,7 @@ class DataSink {
 
  private:
   StatusCode Write(const uint8_t* data, size_t size, uint8_t occurrence) {
-    if (!archive_.Write(data, size)) return SystemCode(SysCall::WriteFile, kPlace, occurrence);
+    if (!out_.Write(data, size)) return SystemCode(SysCall::WriteFile, kPlace, occurrence);
     entry_.compressed_size += size;
     return kOk;
   }
@@ -82,7 +83,7 @@ class DataSink {
     return kOk;
   }
 
-  platform::File& archive_;
+  MemberOutput& out_;
   ZipEntryInfo& entry_;
   ZipAesContext* aes_;
   StrongCipher* strong_;
@@ -95,7 +96,7 @@ class DataSink {
 StatusCode Drain(codec::Compressor& coder, uint8_t* out, size_t& used, bool finish, DataSink& sink,
                  uint8_t site) {
   for (;;) {
-    codec::Compressor::Step step = coder.Run(out, kPackBlock, used, finish);
+    codec::Compressor::Step step = coder.Run(out, kPackWindow, used, finish);
     if (step == codec::Compressor::Step::Failed)
       return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + (finish ? 0x12 : 0x11)));
     if (step == codec::Compressor::Step::OutputFull) {
@@ -108,7 +109,30 @@ StatusCode Drain(codec::Compressor& coder, uint8_t* out, size_t& used, bool fini
   }
 }
 
+class FileOutput final : public MemberOutput {
+ public:
+  explicit FileOutput(platform::File& file) : file_(file) {}
+  bool Write(const uint8_t* data, size_t size) override { return file_.Write(data, size); }
+
+ private:
+  platform::File& file_;
+};
+
+// Reports the 64 KiB blocks of a `size`-byte input that end after `before` and up to
+// `after` bytes.
+StatusCode ReportBlocks(uint64_t size, uint64_t before, uint64_t after) {
+  for (uint64_t end = (before / kPackBlock + 1) * kPackBlock;; end += kPackBlock) {
+    const uint64_t done = end < size ? end : size;
+    if (done > after) return kOk;
+    if (ui::ProgressUpdate(static_cast<uint32_t>(100 - (size - done) * 100 / size)) != 0)
+      return ConditionCode(Cls::Cancelled, kPlace, 0x01);
+    if (done == size) return kOk;
+  }
+}
+
 }  // namespace
+
+StatusCode ReplayProgress(uint64_t size) { return size == 0 ? kOk : ReportBlocks(size, 0, size); }
 
 bool DirectoryBlock::Reserve(size_t capacity) {
   if (capacity <= capacity_) return true;
@@ -141,17 +165,25 @@ void DirectoryBlock::Wipe() {
 }
 
 bool MemberWriter::Allocate() {
-  input.reset(new (std::nothrow) uint8_t[kPackBlock]);
-  output.reset(new (std::nothrow) uint8_t[kPackBlock]);
+  input.reset(new (std::nothrow) uint8_t[kPackWindow]);
+  output.reset(new (std::nothrow) uint8_t[kPackWindow]);
   return input && output;
 }
 
 StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& entry) {
+  FileOutput archive(writer.archive.file());
+  return PackMemberTo(writer, archive, path, entry, (writer.flags & 1) != 0);
+}
+
+StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char16_t* path,
+                        ZipEntryInfo& entry, bool report) {
   platform::File source;
   if (!source.Open(path, platform::Access::Read, platform::Disposition::OpenExisting, true))
     return SystemCode(SysCall::CreateFile, kPlace, 0x01);
-  platform::File& archive = writer.archive.file();
   entry.compressed_size = 0;
+  // Draws from the generator are not shared between threads.
+  std::unique_lock<std::mutex> draws;
+  if (writer.draws != nullptr) draws = std::unique_lock<std::mutex>(*writer.draws);
 
   ZipAesContext aes;
   StrongCipher strong;
@@ -162,6 +194,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     if (!header) return ConditionCode(Cls::NoMemory, kPlace, 0x04);
     size_t length = 0;
     StatusCode code = BuildStrongHeader(header.get(), length, *writer.password, entry, *writer.state, strong);
+    if (draws.owns_lock()) draws.unlock();
     const bool written = code == kOk && archive.Write(header.get(), length);
     platform::WipeMemory(header.get(), kStrongMaxHeader);
     if (code != kOk) return code;
@@ -171,6 +204,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     size_t salt = entry.key_length / 2;
     uint8_t prologue[16 + kAesVerifierSize];
     if (StatusCode code = frame::RandomBytes(prologue, salt)) return code;
+    if (draws.owns_lock()) draws.unlock();
     if (!ZipAesSetup(entry.key_length, writer.password->data(), writer.password->size(), prologue,
                      prologue + salt, aes))
       return ConditionCode(Cls::NoMemory, kPlace, 0x02);
@@ -179,6 +213,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     entry.compressed_size += salt + kAesVerifierSize + kAesCodeSize;
   }
 
+  if (draws.owns_lock()) draws.unlock();
   const uint8_t site = MethodSite(entry.method);
   const bool store = entry.method == kStore;
   codec::Method method;
@@ -194,10 +229,12 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
   size_t used = 0;
   const uint64_t size = entry.uncompressed_size;
   for (uint64_t remaining = size; remaining > 0;) {
-    size_t n = remaining < kPackBlock ? static_cast<size_t>(remaining) : kPackBlock;
+    size_t n = remaining < kPackWindow ? static_cast<size_t>(remaining) : kPackWindow;
     if (!source.Read(in, n)) return SystemCode(SysCall::ReadFile, kPlace, 0x01);
     remaining -= n;
-    if ((writer.flags & 1) && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / size)) != 0)
+    if (report)
+      if (StatusCode code = ReportBlocks(size, size - remaining - n, size - remaining)) return code;
+    if (writer.stop != nullptr && writer.stop->load(std::memory_order_relaxed))
       return ConditionCode(Cls::Cancelled, kPlace, 0x01);
     if (crc) reg = crypto::Crc32Update(reg, in, n);
     if (store) {

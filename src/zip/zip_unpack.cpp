@@ -15,6 +15,7 @@
 #include "frame/output_file.h"
 #include "frame/output_tree.h"
 #include "frame/paths.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "ui/progress.h"
 #include "ui/prompts.h"
@@ -82,6 +83,9 @@ bool FailsDemand(const ZipEntryInfo& entry, const ZipArchiveState& state) {
   return entry.encryption >= kStrongUnknown && !(state.cd_flags & 2);
 }
 
+StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::OutputTree& tree,
+                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state);
+
 // The frame's common first steps: paths, password, output folder, progress window, and
 // the central directory loaded and decoded.
 struct Session {
@@ -93,6 +97,7 @@ struct Session {
   Wiped<ZipArchiveState> state;
   Wiped<ZipEntryInfo> entry;
   std::unique_ptr<uint8_t[]> input, output;
+  codec::Decoder decoder;
 };
 
 StatusCode OpenSession(Session& s, frame::CallFrame& frame, uint32_t& flags, const char* archive,
@@ -129,14 +134,29 @@ StatusCode SkipLocalHeader(platform::File& archive, uint64_t offset, uint64_t& d
   if (!archive.Read(header, sizeof header)) return SystemCode(SysCall::ReadFile, place::kLocalHeader, 0x01);
   size_t skip = 0;
   if (StatusCode code = ParseLocalHeader(header, skip)) return code;
-  if (!archive.Seek(static_cast<int64_t>(skip), platform::SeekFrom::Current))
-    return SystemCode(SysCall::SetFilePointer, place::kLocalHeader, 0x01);
   data_offset = offset + sizeof header + skip;
+  // The name and extra field are usually short: reading past them saves a second seek.
+  // A longer or cut-off field is sought over, so the data's own checks report the damage.
+  uint8_t passed[1024];
+  size_t got = 0;
+  if (skip <= sizeof passed && archive.ReadPartial(passed, skip, got) && got == skip) return kOk;
+  if (!archive.Seek(static_cast<int64_t>(data_offset), platform::SeekFrom::Begin))
+    return SystemCode(SysCall::SetFilePointer, place::kLocalHeader, 0x01);
   return kOk;
 }
 
-StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t* name,
+StatusCode UnpackMember(MemberReader& reader, frame::OutputTree& tree, const char16_t* name,
                         const ZipEntryInfo& entry, const ZipArchiveState& state) {
+  codec::Decoder decoder;
+  return UnpackMemberWith(reader, decoder, tree, name, entry, state);
+}
+
+namespace {
+
+// UnpackMember with a decoder that serves the call's members one after the other, so that
+// its state is set up once.
+StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::OutputTree& tree,
+                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state) {
   constexpr uint8_t kPlace = place::kMemberUnpacker;
   uint32_t kind = entry.encryption;
   uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
@@ -220,7 +240,6 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
     if (frame::LoadU16(lzma_header + 2) != 5)
       return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
   }
-  codec::Decoder decoder;
   const bool lzma = method == codec::Method::kLzma;
   // Windows and dictionaries beyond the coders' limits are refused before anything is allocated.
   if (codec::Outcome outcome = decoder.Init(method, lzma ? lzma_header + 4 : nullptr, lzma ? 5 : 0, declared);
@@ -305,10 +324,13 @@ StatusCode UnpackMember(MemberReader& r, frame::OutputTree& tree, const char16_t
   return kOk;
 }
 
+}  // namespace
+
 StatusCode zip_unpack1(void* parent, const char* archive, const char* directory, const char* password,
                        const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     uint32_t flags = frame.flags();
     Session s;
     if (StatusCode code =
@@ -342,7 +364,7 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
       if (answer == 2 || answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x05);
     }
     MemberReader reader{s.cd.file, flags, s.password, s.input.get(), s.output.get()};
-    return UnpackMember(reader, s.tree, entry.name.c_str(), entry, state);
+    return UnpackMemberWith(reader, s.decoder, s.tree, entry.name.c_str(), entry, state);
   });
 }
 
@@ -350,6 +372,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
                        const char* password, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     uint32_t flags = frame.flags();
     const bool ask_on_error = flags & kAskOnError;
     Session s;
@@ -407,7 +430,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
         continue;
       }
       if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
-      StatusCode code = UnpackMember(reader, s.tree, entry.name.c_str(), entry, state);
+      StatusCode code = UnpackMemberWith(reader, s.decoder, s.tree, entry.name.c_str(), entry, state);
       if (code != kOk && !(ask_on_error && CanGoOn(code) && ui::ErrorNotice(target.c_str(), code) == 1))
         return code;
     }
