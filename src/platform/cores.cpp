@@ -1,21 +1,26 @@
 #include "platform/cores.h"
 
-#include <stdlib.h>
-#include <unistd.h>
+#include <sched.h>
+
+#include <cstdlib>
 
 namespace tx::platform {
 
 unsigned WorkerThreads(unsigned limit) {
-  long count = 0;
-  const char* text = ::getenv("TESSAREX_THREADS");
-  if (text != nullptr && *text != 0) {
+  unsigned count = 0;
+  if (const char* text = std::getenv("TESSAREX_THREADS"); text != nullptr && *text != 0) {
     char* end = nullptr;
-    count = ::strtol(text, &end, 10);
-    if (*end != 0) count = 0;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end == 0 && value >= 1 && value <= 64) count = static_cast<unsigned>(value);
   }
-  if (count <= 0) count = ::sysconf(_SC_NPROCESSORS_ONLN);
-  if (count <= 0) count = 1;
-  return static_cast<unsigned>(count) < limit ? static_cast<unsigned>(count) : limit;
+  if (count == 0) {
+    // The processors this process may run on, which a container or taskset may narrow.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    const int online = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    count = online > 0 ? static_cast<unsigned>(online) : 1;
+  }
+  return count < limit ? count : (limit > 0 ? limit : 1);
 }
 
 }  // namespace tx::platform

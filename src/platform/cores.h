@@ -3,7 +3,7 @@
 
 namespace tx::platform {
 
-// The processors online, at most `limit`; TESSAREX_THREADS (a positive number) overrides the
+// The processors this process may run on, at most `limit`; TESSAREX_THREADS (a positive number) overrides the
 // count, within the same limit, so that runs on different machines can be compared.
 unsigned WorkerThreads(unsigned limit);
 

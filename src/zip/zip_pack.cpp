@@ -10,10 +10,10 @@
 #include "frame/paths.h"
 #include "frame/random.h"
 #include "platform/clock.h"
+#include "platform/cores.h"
 #include "platform/dir_search.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "platform/threads.h"
 #include "ui/progress.h"
 #include "zip/zip_pack_ahead.h"
 #include "zip/zip_strong.h"
@@ -71,7 +71,7 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
   s.level = o[3];
   s.encryption = o[5];
   s.cd_flags = o[4];
-  if (s.method == kStore) s.cd_flags &= ~1u;  // nothing to gain
+  if (s.method == kStore) s.cd_flags &= ~1u;       // nothing to gain
   if (!IsStrong(s.encryption)) s.cd_flags &= ~2u;  // only strong encryption covers the directory
   if (s.encryption == kStrong3Des) {
     s.key_length = 21;
@@ -393,7 +393,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     std::mutex draws;
     MemberWriter helper;
     PackAhead ahead;
-    if (count > 1 && platform::WorkThreads() > 1 && helper.Allocate()) {
+    if (count > 1 && platform::WorkerThreads(2) > 1 && helper.Allocate()) {
       helper.password = &pass;
       helper.state = &state;
       helper.draws = w.draws = &draws;
