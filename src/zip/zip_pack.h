@@ -30,6 +30,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options);
 
 inline constexpr size_t kPackBlock = 65536;
+struct Signer;
 using frame::Password;
 
 inline constexpr size_t kDirectoryGrow = 8192;
@@ -69,6 +70,7 @@ struct MemberWriter {
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
   ZipArchiveState* state = nullptr;  // keeps the random data strong encryption shares
+  const Signer* signer = nullptr;    // signs members and the directory as the state's flags say
 
   // False when the blocks cannot be had.
   bool Allocate();

@@ -12,6 +12,7 @@
 #include "ui/progress.h"
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_pack.h"
 #include "zip/zip_strong.h"
@@ -187,6 +188,9 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
 
   DataSink sink(archive, entry, encrypted ? &aes : nullptr, strong_kind ? &strong : nullptr);
+  MemberDigest signed_digest;
+  const bool sign = writer.signer != nullptr && (writer.state->signing_flags & 2);
+  if (sign && !signed_digest.Begin(writer.signer->hash_id)) return ConditionCode(Cls::NoMemory, kPlace, 0x07);
   const bool crc = entry.encryption != kAe2;  // AE-2 stores no CRC, so none is computed
   uint32_t reg = 0xFFFFFFFFu;
   uint8_t* in = writer.input.get();
@@ -200,6 +204,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     if ((writer.flags & 1) && ui::ProgressUpdate(static_cast<uint32_t>(100 - remaining * 100 / size)) != 0)
       return ConditionCode(Cls::Cancelled, kPlace, 0x01);
     if (crc) reg = crypto::Crc32Update(reg, in, n);
+    if (sign) signed_digest.Update(in, n);
     if (store) {
       if (StatusCode code = sink.Put(in, n, 0x04)) return code;
       continue;
@@ -220,7 +225,7 @@ StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& 
     if (!archive.Write(code, sizeof code)) return SystemCode(SysCall::WriteFile, kPlace, 0x06);
   }
   entry.crc32 = crc ? ~reg : 0;
-  return kOk;
+  return sign ? SignMember(*writer.signer, signed_digest, entry) : kOk;
 }
 
 StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,
