@@ -70,6 +70,8 @@ constexpr Name kPlaces[] = {
     {0x48, "file_whirlpool"},
     {0x61, "recipient certificate selection"},
     {0x62, "signer certificate selection"},
+    {0x63, "private key loading"},
+    {0x64, "certificate store"},
 };
 
 template <size_t N>

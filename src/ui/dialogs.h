@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/secret_text.h"
 #include "ui/texts.h"
@@ -58,6 +59,18 @@ struct Notice {
   std::string message;  // may be empty; "\n" separates lines
 };
 
+// One certificate as a picker shows it.
+struct CertificateRow {
+  std::string subject, issuer, serial, expiry, fingerprint;  // fingerprint: SHA-1, upper-case hex
+};
+
+struct CertificatePick {
+  Language language;
+  std::string prompt;  // "\n" separates lines
+  bool several;        // any number may be chosen; else at most one
+  std::vector<CertificateRow> rows;
+};
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -69,6 +82,11 @@ class Dialogs {
   virtual int AskPassword(Language language, SecretText& typed) = 0;
   // kOk (go on), kCancel (stop; also Escape and closing), or kNoDialog.
   virtual int ShowNotice(const Notice& notice) = 0;
+  // kOk with the indexes of the chosen rows in `chosen` (empty when none was chosen),
+  // kCancel (also Escape and closing), or kNoDialog (the default: no picker).
+  virtual int PickCertificates(const CertificatePick& /*pick*/, std::vector<size_t>& /*chosen*/) {
+    return kNoDialog;
+  }
 };
 
 // The backend in use: the terminal unless a test installed another.

@@ -1,5 +1,8 @@
 #include "ui/scripted_dialogs.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace tx::ui {
 
 class ScriptedProgressView : public ProgressView {
@@ -38,6 +41,12 @@ std::unique_ptr<ProgressView> ScriptedDialogs::OpenProgress() {
 }
 
 namespace {
+bool SameHex(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+  });
+}
+
 template <typename T>
 bool Take(std::deque<T>& queue, T& out) {
   if (queue.empty()) return false;
@@ -67,6 +76,18 @@ int ScriptedDialogs::ShowNotice(const Notice& notice) {
   if (!Take(notice_answers_, answer)) return kNoDialog;
   record_.notices.push_back(notice);
   return answer;
+}
+
+int ScriptedDialogs::PickCertificates(const CertificatePick& pick, std::vector<size_t>& chosen) {
+  chosen.clear();
+  std::pair<int, std::vector<std::string>> answer;
+  if (!Take(pick_answers_, answer)) return kNoDialog;
+  record_.picks.push_back(pick);
+  for (const std::string& wanted : answer.second)
+    for (size_t i = 0; i < pick.rows.size(); ++i)
+      if (SameHex(pick.rows[i].fingerprint, wanted)) chosen.push_back(i);
+  if (!pick.several && chosen.size() > 1) chosen.resize(1);
+  return answer.first;
 }
 
 }  // namespace tx::ui

@@ -26,6 +26,12 @@ class ScriptedDialogs : public Dialogs {
   void AnswerPassword(std::string text) { password_answers_.push_back({kOk, std::move(text)}); }
   void CancelPassword() { password_answers_.push_back({kCancel, {}}); }
   void AnswerNotice(int button) { notice_answers_.push_back(button); }
+  // Chooses the rows of these SHA-1 fingerprints (hex, any case; those not offered are
+  // ignored); an empty list chooses none. CancelPick presses Cancel.
+  void AnswerPick(std::vector<std::string> fingerprints) {
+    pick_answers_.push_back({kOk, std::move(fingerprints)});
+  }
+  void CancelPick() { pick_answers_.push_back({kCancel, {}}); }
 
   struct Record {
     unsigned opened = 0, closed = 0, turns = 0;
@@ -36,6 +42,7 @@ class ScriptedDialogs : public Dialogs {
     std::vector<OverwriteQuestion> overwrite_questions;
     std::vector<Notice> notices;
     unsigned password_prompts = 0;
+    std::vector<CertificatePick> picks;  // every picker shown, with the rows it offered
   };
   const Record& record() const { return record_; }
 
@@ -43,6 +50,7 @@ class ScriptedDialogs : public Dialogs {
   int AskOverwrite(const OverwriteQuestion& question) override;
   int AskPassword(Language language, SecretText& typed) override;
   int ShowNotice(const Notice& notice) override;
+  int PickCertificates(const CertificatePick& pick, std::vector<size_t>& chosen) override;
 
  private:
   friend class ScriptedProgressView;
@@ -50,6 +58,7 @@ class ScriptedDialogs : public Dialogs {
   bool fail_next_open_ = false;
   std::deque<int> overwrite_answers_, notice_answers_;
   std::deque<std::pair<int, std::string>> password_answers_;
+  std::deque<std::pair<int, std::vector<std::string>>> pick_answers_;
   Record record_;
 };
 

@@ -208,4 +208,94 @@ int TerminalDialogs::ShowNotice(const Notice& n) {
   return Prompt(draw, answer, kCancel);
 }
 
+namespace {
+
+// The numbers typed into the picker as row indexes; false when one names no row, or when
+// several are given where one is asked for.
+bool ParseChoice(const std::string& typed, size_t rows, bool several, std::vector<size_t>& chosen) {
+  chosen.clear();
+  size_t value = 0;
+  bool in_number = false;
+  for (size_t i = 0; i <= typed.size(); ++i) {
+    char c = i < typed.size() ? typed[i] : ' ';
+    if (c >= '0' && c <= '9') {
+      value = value * 10 + static_cast<size_t>(c - '0');
+      if (value > rows) return false;
+      in_number = true;
+      continue;
+    }
+    if (!in_number) continue;
+    if (value == 0) return false;
+    if (std::find(chosen.begin(), chosen.end(), value - 1) == chosen.end()) chosen.push_back(value - 1);
+    value = 0;
+    in_number = false;
+  }
+  return several || chosen.size() <= 1;
+}
+
+}  // namespace
+
+int TerminalDialogs::PickCertificates(const CertificatePick& pick, std::vector<size_t>& chosen) {
+  chosen.clear();
+  Language l = pick.language;
+  std::string typed;
+  bool wrong = false;
+  auto draw = [&] {
+    std::vector<std::string> lines = MessageLines(pick.prompt);
+    if (pick.rows.empty()) lines.push_back(std::string("  ") + LabelText(Label::NoCertificates, l));
+    for (size_t i = 0; i < pick.rows.size(); ++i) {
+      const CertificateRow& row = pick.rows[i];
+      std::string number = std::to_string(i + 1);
+      std::string line = "  ";
+      line.append(number.size() < 3 ? 3 - number.size() : 0, ' ')
+          .append(number)
+          .append("  ")
+          .append(row.subject);
+      lines.push_back(std::move(line));
+      line = "       ";
+      line.append(LabelText(Label::Issuer, l)).append(": ").append(row.issuer);
+      lines.push_back(std::move(line));
+      line = "       ";
+      line.append(LabelText(Label::Serial, l)).append(": ").append(row.serial).append("  ");
+      line.append(LabelText(Label::Expires, l)).append(": ").append(row.expiry).append("  ");
+      line.append(LabelText(Label::Fingerprint, l)).append(": ").append(row.fingerprint);
+      lines.push_back(std::move(line));
+    }
+    if (wrong) lines.push_back(std::string("  ") + LabelText(Label::NoSuchNumber, l));
+    std::string field = "  ";
+    field.append(LabelText(pick.several ? Label::ChooseSeveral : Label::ChooseOne, l))
+        .append(": ")
+        .append(typed);
+    lines.push_back(std::move(field));
+    lines.push_back("  [Enter] " + std::string(LabelText(Label::Ok, l)) + "  [Esc] " +
+                    LabelText(Label::Cancel, l));
+    return lines;
+  };
+  auto answer = [&](const KeyPress& press) {
+    switch (press.key) {
+      case Key::Enter:
+        if (ParseChoice(typed, pick.rows.size(), pick.several, chosen)) return kOk;
+        wrong = true;
+        break;
+      case Key::Escape: return kCancel;
+      case Key::Backspace:
+        if (!typed.empty()) typed.pop_back();
+        break;
+      case Key::ClearLine: typed.clear(); break;
+      case Key::Char:
+        if (press.size == 1 && ((press.text[0] >= '0' && press.text[0] <= '9') || press.text[0] == ' ' ||
+                                press.text[0] == ',')) {
+          typed.push_back(press.text[0]);
+          wrong = false;
+        }
+        break;
+      default: break;
+    }
+    return 0;
+  };
+  int result = Prompt(draw, answer, kCancel);
+  if (result != kOk) chosen.clear();
+  return result;
+}
+
 }  // namespace tx::ui

@@ -21,6 +21,8 @@ class TerminalDialogs : public Dialogs {
   int AskOverwrite(const OverwriteQuestion& question) override;
   int AskPassword(Language language, SecretText& typed) override;
   int ShowNotice(const Notice& notice) override;
+  // Lists the certificates with numbers and reads the chosen numbers (Enter alone: none).
+  int PickCertificates(const CertificatePick& pick, std::vector<size_t>& chosen) override;
 
  private:
   friend class TerminalProgressView;

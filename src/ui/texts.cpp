@@ -25,6 +25,10 @@ constexpr Message kMessages[] = {
     {3012, "Adding...", "追加中・・・"},
     {3013, "Archive file of destination", "追加先の書庫ファイル"},
     {3014, "Archive file of source", "追加元の書庫ファイル"},
+    {3021, "Select certificates of recipients for encryption.",
+     "暗号化に使う受取人の証明書を選択してください。\n受取人の証明書は複数選択できます。"},
+    {3022, "Select certificate of signer for digital signature.",
+     "電子署名に使う差出人の証明書を選択してください。"},
     {3049,
      "Compression or decompression is failed.\nThis archive may be corrupted, or entered password might be "
      "wrong.",
@@ -96,6 +100,16 @@ const char* LabelText(Label label, Language language) {
     case Label::Ok: return "OK";
     case Label::NoticeTitle: return ja ? "エラー通知" : "Error check";
     case Label::ErrorDetected: return ja ? "処理中にエラーを検出しました。" : "An error was detected.";
+    case Label::Issuer: return ja ? "発行者" : "Issuer";
+    case Label::Serial: return ja ? "シリアル番号" : "Serial";
+    case Label::Expires: return ja ? "有効期限" : "Expires";
+    case Label::Fingerprint: return ja ? "拇印 (SHA-1)" : "SHA-1";
+    case Label::NoCertificates: return ja ? "証明書がありません。" : "No certificates.";
+    case Label::ChooseSeveral:
+      return ja ? "番号 (空白で区切って複数可、空欄は選択なし)"
+                : "Numbers (several separated by spaces; none: empty)";
+    case Label::ChooseOne: return ja ? "番号 (空欄は選択なし)" : "Number (none: empty)";
+    case Label::NoSuchNumber: return ja ? "その番号はありません。" : "No such number.";
   }
   return "";
 }

@@ -37,6 +37,14 @@ enum class Label {
   Ok,
   NoticeTitle,
   ErrorDetected,
+  Issuer,  // certificate picker
+  Serial,
+  Expires,
+  Fingerprint,
+  NoCertificates,
+  ChooseSeveral,
+  ChooseOne,
+  NoSuchNumber,
 };
 const char* LabelText(Label label, Language language);
 
