@@ -266,6 +266,8 @@ StatusCode RecoverMasterKey(const uint8_t* part, size_t length, uint32_t flags, 
       found);
 }
 
+CertificateChoiceScope::~CertificateChoiceScope() { ui::ForgetCertificateChoice(); }
+
 Signer::Signer() = default;
 Signer::~Signer() = default;
 

@@ -82,6 +82,14 @@ StatusCode RecoverWith(crypto::CertificateList& candidates, const KeyLoader& loa
 // The same over the user's own certificates.
 StatusCode RecoverMasterKey(const uint8_t* part, size_t length, uint32_t flags, uint8_t* key, bool& found);
 
+// Held for a packing call: a certificate choice preset for it ends with it, used or not.
+struct CertificateChoiceScope {
+  CertificateChoiceScope() = default;
+  ~CertificateChoiceScope();
+  CertificateChoiceScope(const CertificateChoiceScope&) = delete;
+  CertificateChoiceScope& operator=(const CertificateChoiceScope&) = delete;
+};
+
 // The signer of an archive being packed: its certificate with the private key loaded.
 struct Signer {
   Signer();

@@ -265,6 +265,7 @@ StatusCode CollectNames(const char16_t* base, const char16_t* pattern, const cha
 StatusCode zip_pack1(void* parent, const char* archive, const char* source, const char* password,
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  CertificateChoiceScope choice;
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     frame::Wiped<ZipEntryInfo> entry_holder;
     frame::Wiped<ZipArchiveState> state_holder;
@@ -328,6 +329,7 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
 StatusCode zip_pack2(void* parent, const char* archive, const char* source, const char* password,
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  CertificateChoiceScope choice;
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     frame::Wiped<ZipEntryInfo> entry_holder;
     frame::Wiped<ZipArchiveState> state_holder;
