@@ -408,7 +408,7 @@ StatusCode MergeStores(const uint8_t* first, size_t first_length, const uint8_t*
     const uint8_t* only = first_length != 0 ? first : second;
     const size_t size = first_length != 0 ? first_length : second_length;
     if (size > capacity) return Provider(place::kStoreMerge, 0x04);
-    if (size > 0) std::memcpy(out, only, size);
+    if (size > 0) std::memmove(out, only, size);  // `out` may be one of the inputs
     length = static_cast<uint32_t>(size);
     return kOk;
   }

@@ -288,6 +288,40 @@ TEST_F(CertArchiveTest, MemberSignatureCatchesWhatTheCrcCannot) {
   EXPECT_FALSE(fs::exists(dir_ / "out/one.txt"));
 }
 
+// Updates keep member signatures checkable: the signers' store moves to the first record
+// left, two archives' stores are merged, a packed directory keeps recipients and store.
+TEST_F(CertArchiveTest, UpdatesKeepSignersAndRecipients) {
+  const CertKey& first = CertKeys::Get().rsa1024[5];
+  const CertKey& second = CertKeys::Get().rsa1024[6];
+  Fill("my", {&first, &second});
+  Fill("addressbook", {});
+  const std::string a = dir_ / "a.zip", b = dir_ / "b.zip";
+  ASSERT_EQ(Pack(a, Options(0, 0, 0, 2, 2), {}, &first), 0u);
+  const uint32_t update[2] = {0, 0};
+  ASSERT_EQ(zip_delete(nullptr, a.c_str(), nullptr, "a.txt", nullptr, update), 0u);
+  ASSERT_EQ(Unpack(a), 0u);
+  EXPECT_TRUE(fs::exists(dir_ / "out/sub/b.bin"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/a.txt"));
+
+  WriteFile(dir_ / "in/a.txt", "replaced by the second signer");
+  ASSERT_EQ(Pack(b, Options(0, 0, 0, 2, 1), {}, &second), 0u);
+  ASSERT_EQ(zip_add(nullptr, a.c_str(), b.c_str(), nullptr, "a.txt", nullptr, update), 0u);
+  ASSERT_EQ(Unpack(a), 0u);
+  EXPECT_EQ(ReadFile(dir_ / "out/a.txt"), "replaced by the second signer");
+  std::vector<char> report(4096);
+  EXPECT_EQ(tessarex_zip_verify(nullptr, a.c_str(), nullptr, report.data(), report.size(), 0), 0u);
+  EXPECT_NE(std::string(report.data()).find("Member a.txt: Signature (OK), signed by CN=r1024-6"),
+            std::string::npos)
+      << report.data();
+
+  // Recipients, an encrypted directory and signed members.
+  ASSERT_EQ(Pack(b, Options(12, 2, 3, 2, 2), {&second}, &first), 0u);
+  ASSERT_EQ(zip_delete(nullptr, b.c_str(), nullptr, "a.txt", nullptr, update), 0u);
+  Fill("my", {&second});
+  ASSERT_EQ(Unpack(b), 0u);
+  EXPECT_TRUE(fs::exists(dir_ / "out/sub/b.bin"));
+}
+
 // A signer without an RSA key is refused before any file is made.
 TEST_F(CertArchiveTest, SignerMustHoldAnRsaKey) {
   Fill("my", {&CertKeys::Get().ec});
