@@ -315,8 +315,8 @@ StatusCode CollectSigners(Archive& a, ZipArchiveState& found) {
   for (size_t position = 0; position < a.cd.length;) {
     uint64_t offset = 0;
     size_t length = 0;
-    if (StatusCode code = ReadCentralRecord(a.cd.block.get() + position, a.cd.length - position, offset, false,
-                                            length, *entry, found))
+    if (StatusCode code = ReadCentralRecord(a.cd.block.get() + position, a.cd.length - position, offset,
+                                            false, length, *entry, found))
       return code;
     if (entry->signature_length > 0) found.signing_flags = 2;
     position += length;
