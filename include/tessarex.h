@@ -342,7 +342,7 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack2(void* parent, const cha
  * gets one line per signature: "Directory: " or "Member NAME: ", then "Signature (OK)"
  * or "Signature (BAD 0xCODE)", then ", signed by SUBJECT (in your certificate stores |
  * trusted by the system | not trusted)". Returns 0 when every signature verifies, the
- * first failure's code otherwise, 0x00515701 for an archive without signatures, and
+ * first failure's code otherwise, 0x00135701 for an archive without signatures, and
  * 0x00280000 class codes when `report` is too small. `flags`: TESSAREX_FLAG_ASK_PASSWORD.
  */
 TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_zip_verify(void* parent, const char* archive,

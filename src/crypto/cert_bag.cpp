@@ -49,8 +49,10 @@ size_t BagLength(const uint8_t* data, size_t size) {
 
 bool ReadCertificateBag(const uint8_t* data, size_t size, CertificateList& certificates) {
   certificates.clear();
-  const size_t length = BagLength(data, size);
-  if (length == 0) return false;
+  // A bag with indefinite lengths (BER) has no DER length; the parser finds its end.
+  size_t length = BagLength(data, size);
+  if (length == 0) length = size;
+  if (data == nullptr || length == 0 || length > LONG_MAX) return false;
   const unsigned char* p = data;
   Bag p7{d2i_PKCS7(nullptr, &p, static_cast<long>(length))};
   if (p7.p == nullptr || !PKCS7_type_is_signed(p7.p) || p7.p->d.sign == nullptr) return false;

@@ -118,7 +118,7 @@ StatusCode VerifyArchive(void* parent, const char* archive, const char* password
           what.append(name).append(": ");
           if (StatusCode code = line(what, checked, entry.signature, entry.signature_length)) return code;
         }
-        if (!any) return ConditionCode(static_cast<Cls>(0x51), kPlace, 0x01);
+        if (!any) return ConditionCode(Cls::NothingToDo, kPlace, 0x01);
         return first_failure;
       });
 }

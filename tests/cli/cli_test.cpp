@@ -147,7 +147,8 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
                                              "svz_add2",   "svz_delete",  "svz_delete2"}));
   // The Linux extensions, each named in the public header.
   EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text",
-                                               "tessarex_remove_temporaries", "tessarex_set_code_page"}));
+                                               "tessarex_remove_temporaries", "tessarex_set_code_page",
+                                               "tessarex_zip_verify"}));
   std::string header = tx::test::ReadFile(TX_INCLUDE_DIR "/tessarex.h");
   for (const std::string& name : extensions) EXPECT_NE(header.find(name + "("), std::string::npos) << name;
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),

@@ -217,6 +217,9 @@ TEST_F(CertArchiveTest, SignaturesVerifyAndEveryChangedByteIsReported) {
   Fill("my", {});
   EXPECT_EQ(tessarex_zip_verify(nullptr, archive.c_str(), nullptr, report.data(), report.size(), 0), 0u);
   EXPECT_NE(std::string(report.data()).find("(not trusted)"), std::string::npos);
+  std::string cli;
+  EXPECT_EQ(0, Peer(std::string(TX_CLI_PATH) + " zip verify " + Quote(archive), &cli));
+  EXPECT_NE(cli.find("Member sub/b.bin: Signature (OK), signed by CN=r2048-3"), std::string::npos) << cli;
 
   // The directory signature as the openssl command sees it: SHA-1 over the block, PKCS#1
   // v1.5, the signature stored least significant byte first.
@@ -253,6 +256,8 @@ TEST_F(CertArchiveTest, SignaturesVerifyAndEveryChangedByteIsReported) {
       tessarex_zip_verify(nullptr, changed(cd.offset + 12).c_str(), nullptr, report.data(), report.size(), 0),
       kBad);
   EXPECT_NE(std::string(report.data()).find("Directory: Signature (BAD 0x00595202)"), std::string::npos);
+  EXPECT_EQ(1, Peer(std::string(TX_CLI_PATH) + " zip verify " + Quote(changed(cd.offset + 12)), &cli));
+  EXPECT_NE(cli.find("Signature (BAD 0x00595202)"), std::string::npos) << cli;
 }
 
 // A member signed alone (MD5): changing a byte of its data, with the CRC mended so that
