@@ -260,17 +260,34 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL pea_join(void* parent, const char* 
  *       (kind 11 always uses 21)
  *   [7] kinds 11, 12: IV length 1-16 (0x00020007)  [16]
  *   [8] kinds 11, 12: validation data length, a multiple of 16 in 16-128 (0x00020008)  [16]
- *   [9] kinds 11, 12: strong-encryption flags, masked with 0x4103: 0x0001 password
- *       (0x0100 and 0x4000 are dropped with it); a value without 0x0001, or with 0x0002
- *       (certificates, not available yet), is refused (0x00020009)  [1]
+ *   [9] kinds 11, 12: strong-encryption flags, masked with 0x4103: 0x0001 password,
+ *       0x0002 recipients' certificates (with or without 0x0001), 0x0100 the master key
+ *       wrapped with PKCS#1 v1.5 instead of OAEP; 0x4000 (3DES master key) is added for
+ *       AES with recipients. Without 0x0002 only 0x0001 is kept. A value with neither
+ *       0x0001 nor 0x0002 is refused (0x00020009)  [1]
  *   [10] signing: 0 none, 1 directory, 2 members, 3 both  [0]
  *   [11] signing digest: 1 MD5, 2 SHA-1  [2]
  *   [12] not 0: store NTFS times  [0]     [13] not 0: UTF-8 names flagged  [0]
  *   [14] zip_pack2: not 0 when `source` is a list file  [0]
  * With [0] set, an empty password without ASK_PASSWORD is refused (0x00400003).
- * Bit 1 of [4] is ignored unless [5] is 11 or 12; signing is not available yet
- * (0x0002000A). Reading refuses strong encryption with certificates only (0x00511301)
- * and signatures it cannot check yet (0x00445201). A wrong password for a strong-encrypted
+ * Bit 1 of [4] is ignored unless [5] is 11 or 12; [10] above 3 is 0x0002000A, [11] other
+ * than 1 or 2 with signing 0x0002000B.
+ * Recipients (flag 0x0002) are chosen with the certificate picker (or a preset choice)
+ * among the user's stores before the archive file is made; each needs an RSA key
+ * (0x01305304 otherwise). At most 25 recipients (0x00585301), and their key-transport
+ * entries, 34 bytes plus the key's modulus each, must fit in 4096 bytes (0x00585302): at
+ * most 25 RSA-1024, 14 RSA-2048, 9 RSA-3072 or 7 RSA-4096 recipients. No recipient chosen:
+ * 0x00515301. Signing asks for one certificate of the user's own store with its private
+ * key (an RSA key: 0x01305403 otherwise; a key file readable by group or others:
+ * 0x01306302), before the archive file is made.
+ * Reading opens a recipient's archive with the user's own certificate and key when one
+ * matches, else with the password when the archive has one (0x00511301 when neither).
+ * A member signature is checked over the unpacked data (0x00595202 when it does not
+ * match, 0x0130520x when the signature data or its certificate is damaged), the
+ * directory's signature before the first member. A signature "OK" says that the data
+ * matches the certificate stored in the archive; tessarex_zip_verify says whether that
+ * certificate is in the user's stores or chains to the system's trusted certificates.
+ * A wrong password for a strong-encrypted
  * member or central directory gives 0x00411301 or 0x00411302 before a file is made;
  * zip_list takes the password (and ASK_PASSWORD in its flags) for an encrypted directory.
  *
@@ -319,6 +336,19 @@ TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack1(void* parent, const cha
 TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_unpack2(void* parent, const char* archive, const char* directory,
                                                          const char* filter, const char* password,
                                                          const uint32_t* options);
+/*
+ * tessarex_zip_verify checks every signature of a ZIP archive: the central directory's
+ * and each signed member's (unpacked into the temporary folder and not kept). `report`
+ * gets one line per signature: "Directory: " or "Member NAME: ", then "Signature (OK)"
+ * or "Signature (BAD 0xCODE)", then ", signed by SUBJECT (in your certificate stores |
+ * trusted by the system | not trusted)". Returns 0 when every signature verifies, the
+ * first failure's code otherwise, 0x00135701 for an archive without signatures, and
+ * 0x00280000 class codes when `report` is too small. `flags`: TESSAREX_FLAG_ASK_PASSWORD.
+ */
+TESSAREX_API TessarexStatus TESSAREX_STDCALL tessarex_zip_verify(void* parent, const char* archive,
+                                                                 const char* password, char* report,
+                                                                 uint32_t report_size, uint32_t flags);
+
 TESSAREX_API TessarexStatus TESSAREX_STDCALL zip_list(void* parent, const char* archive, const char* password,
                                                       char* output, uint32_t output_size, const uint32_t* options);
 

@@ -8,6 +8,7 @@
 #include "crypto/crc.h"
 #include "crypto/hash.h"
 #include "frame/bytes.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_record_fields.h"
 #include "zip/zip_strong.h"
@@ -236,8 +237,10 @@ StatusCode MemberLayout::CheckMember(uint64_t local_offset, uint64_t data_offset
   return kOk;
 }
 
-StatusCode VerifySignature(const uint8_t*, size_t, const ZipArchiveState&) {
-  return ConditionCode(Cls::UnknownCipher, place::kVerification, 0x01);
+StatusCode VerifySignature(const uint8_t* signature, size_t size, const ZipArchiveState& state) {
+  const size_t digest = state.hash_algorithm == kHashMd5 ? 16 : 20;
+  return VerifySignatureData(state.certificate_store, state.certificate_store_length, signature, size,
+                             state.hash_algorithm, state.hash, digest);
 }
 
 }  // namespace tx::zip

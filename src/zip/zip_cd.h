@@ -71,8 +71,7 @@ class MemberLayout {
   std::vector<uint64_t> starts_;  // sorted starts of the members and of the directory
 };
 
-// Checking signatures needs the certificate support of a later stage; until then every
-// signature is reported as one that cannot be checked: 0x00445201.
+// Checks the directory's signature data against the state's digest and certificate store.
 StatusCode VerifySignature(const uint8_t* signature, size_t size, const ZipArchiveState& state);
 
 }  // namespace tx::zip

@@ -8,6 +8,7 @@
 #include "frame/listing.h"
 #include "ui/prompts.h"
 #include "zip/zip_cd.h"
+#include "zip/zip_certs.h"
 
 namespace tx::zip {
 
@@ -157,7 +158,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
       const char* verdict = " Signature (OK)";
       if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state)) {
         if (!(flags & frame::CallFrame::kFlagAskOnError) ||
-            ui::ErrorNotice(archive_path.c_str(), ConditionCode(Cls::SignatureWrong, 0, 0)) != 1)
+            SignatureNotice(archive_path.c_str(), state) != 1)
           return code;
         verdict = " Signature (BAD)";
       }

@@ -15,6 +15,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "ui/progress.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_pack_ahead.h"
 #include "zip/zip_strong.h"
 
@@ -38,6 +39,7 @@ struct PackSettings {
   uint32_t encryption = kNoEncryption;
   uint32_t key_length = 0;
   uint32_t iv_length = 0, validation_length = 0, strong_flags = 0;
+  uint32_t signing = 0, signing_hash = kHashCrc32;
   bool demand = false;
   uint32_t ntfs_times = 0;
   uint32_t utf8_names = 0;
@@ -57,16 +59,18 @@ StatusCode ReadOptions(const uint32_t* o, PackSettings& s) {
     if (o[7] < 1 || o[7] > 16) return Option(0x07);
     if (o[8] < 16 || o[8] > 128 || o[8] % 16 != 0) return Option(0x08);
     // Key wrapping and a 3DES master key mean something only for a password or
-    // recipients; without either nobody could open the archive. Certificates need the
-    // certificate stores, which are not served yet.
+    // recipients; without either nobody could open the archive.
     const uint32_t flags = o[9] & 0x4103;
-    if (flags == 0 || (flags & 0x0003) == 0 || (flags & 0x0002) != 0) return Option(0x09);
+    if (flags == 0 || (flags & 0x0003) == 0) return Option(0x09);
     s.iv_length = o[7];
     s.validation_length = o[8];
-    s.strong_flags = flags & 0x0001;  // what remains without certificates
+    // Recipients always get a 3DES master key; without them only the password bit counts.
+    s.strong_flags = (flags & 0x0002) ? flags | (o[5] == kStrongAes ? 0x4000 : 0) : flags & 0x0001;
   }
-  // Signing needs certificates as well.
-  if (o[10] != 0) return Option(0x0a);
+  if (o[10] > 3) return Option(0x0a);
+  if (o[10] != 0 && o[11] != 1 && o[11] != 2) return Option(0x0b);
+  s.signing = o[10];
+  if (o[10] != 0) s.signing_hash = o[11] == 1 ? kHashMd5 : kHashSha1;
   s.method = o[2];
   s.level = o[3];
   s.encryption = o[5];
@@ -212,9 +216,13 @@ StatusCode FinishArchive(MemberWriter& w, const PackSettings& s, DirectoryBlock&
     if (StatusCode code =
             ProcessCentralDirectory(block.data(), out.get(), capacity, cipher, *w.password, state))
       return code;
+  } else if (state.signing_flags & 1) {
+    if (StatusCode code = DigestDirectory(block.data(), block.size(), state)) return code;
   }
   platform::File& file = w.archive.file();
   if (!file.Write(block.data(), state.cd_size)) return SystemCode(SysCall::WriteFile, kBody, write_block);
+  if ((state.signing_flags & 1) && w.signer != nullptr)
+    if (StatusCode code = WriteDirectorySignature(*w.signer, file, state, write_end - 1)) return code;
   uint8_t end[kMaxEndRecords];
   size_t length = WriteEndRecords(end, state.cd_flags != 0 ? cipher : last, state);
   if (!file.Write(end, length)) return SystemCode(SysCall::WriteFile, kBody, write_end);
@@ -233,6 +241,31 @@ StatusCode RewriteHeader(MemberWriter& w, uint32_t masking, ZipEntryInfo& e, uin
     return SystemCode(SysCall::SetFilePointer, kBody, seek_site);
   if (!file.Write(header, length)) return SystemCode(SysCall::WriteFile, kBody, write_site);
   return kOk;
+}
+
+// The state's directory settings, then the signer and the recipients, all before the
+// archive file exists: a certificate that cannot serve leaves nothing behind.
+StatusCode StartCertificates(frame::CallFrame& frame, const PackSettings& s, const Password& password,
+                             Signer& signer, ZipArchiveState& state) {
+  state.cd_flags = s.cd_flags;
+  state.signing_flags = s.signing;
+  state.hash_algorithm = s.signing_hash;
+  const bool ask = (frame.flags() & frame::CallFrame::kFlagAskPassword) != 0;
+  if (s.signing != 0)
+    if (StatusCode code = SetUpSigner(s.signing_hash, ask, signer, state)) return code;
+  if (IsStrong(s.encryption) && (s.strong_flags & 0x0002))
+    if (StatusCode code = SetUpRecipients(password, DirectoryCipher(s), state)) return code;
+  return kOk;
+}
+
+// A packed directory that names recipients or is signed starts with the archive extra
+// data record.
+bool StartDirectoryBlock(DirectoryBlock& block, const ZipArchiveState& state) {
+  if (state.cd_flags == 0 || (state.recipient_list_length == 0 && state.signing_flags == 0)) return true;
+  uint8_t* room = block.Room(kMaxArchiveExtraData);
+  if (room == nullptr) return false;
+  block.Advance(ArchiveExtraData(room, state));
+  return true;
 }
 
 // The frame both exports share up to the work: options, paths converted by the caller,
@@ -281,6 +314,7 @@ StatusCode CollectNames(const char16_t* base, const char16_t* pattern, const cha
 StatusCode zip_pack1(void* parent, const char* archive, const char* source, const char* password,
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  CertificateChoiceScope choice;
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     frame::Wiped<ZipEntryInfo> entry_holder;
@@ -307,8 +341,8 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
       return SystemCode(SysCall::CreateFile, 0, 0x00);
     entry.name = name;
     SetUpEntry(s, found, entry);
-    state.cd_flags = s.cd_flags;
-    state.hash_algorithm = kHashCrc32;
+    Signer signer;
+    if (StatusCode code = StartCertificates(frame, s, pass, signer, state)) return code;
 
     MemberWriter w;
     DirectoryBlock block;
@@ -317,11 +351,13 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
     w.flags = frame.flags();
     w.password = &pass;
     w.state = &state;
+    w.signer = &signer;
+    if (!StartDirectoryBlock(block, state)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x03);
     if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
     size_t local_length = 0;
     if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x01))
       return code;
-    if (entry.uncompressed_size != 0)
+    if (entry.uncompressed_size != 0 || (state.signing_flags & 2))
       if (StatusCode code = PackMember(w, full.c_str(), entry)) return code;
 
     size_t length = WriteCentralHeader(header.get(), 0, entry, state);
@@ -343,6 +379,7 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
 StatusCode zip_pack2(void* parent, const char* archive, const char* source, const char* password,
                      const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
+  CertificateChoiceScope choice;
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
     platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     frame::Wiped<ZipEntryInfo> entry_holder;
@@ -373,8 +410,8 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
       if (StatusCode code = CollectNames(base.c_str(), pattern.c_str(), archive_path.c_str(), names, count))
         return code;
     if (count == 0) return ConditionCode(Cls::NothingToDo, 0, 0x02);
-    state.cd_flags = s.cd_flags;
-    state.hash_algorithm = kHashCrc32;
+    Signer signer;
+    if (StatusCode code = StartCertificates(frame, s, pass, signer, state)) return code;
 
     MemberWriter w;
     std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kPackBlock]);
@@ -382,9 +419,11 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     w.flags = frame.flags();
     w.password = &pass;
     w.state = &state;
-    if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
+    w.signer = &signer;
     DirectoryBlock block;
     if (!block.Reserve(kDirectoryGrow)) return ConditionCode(Cls::NoMemory, 0, 0x02);
+    if (!StartDirectoryBlock(block, state)) return ConditionCode(Cls::NoMemoryGrow, 0, 0x03);
+    if (!w.archive.Create(archive_path.c_str())) return SystemCode(SysCall::CreateFile, 0, 0x00);
     platform::File& file = w.archive.file();
 
     platform::FileInfo archive_info;
@@ -396,6 +435,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     if (count > 1 && platform::WorkerThreads(2) > 1 && helper.Allocate()) {
       helper.password = &pass;
       helper.state = &state;
+      helper.signer = w.signer;  // signing only reads the key: members sign on either thread
       helper.draws = w.draws = &draws;
       helper.stop = ahead.quitting();
       const uint32_t masking = state.cd_flags;
@@ -472,6 +512,8 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
       } else if (kind == kEmptyMember) {
         if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x02))
           return code;
+        if (state.signing_flags & 2)
+          if (StatusCode code = PackMember(w, full.c_str(), entry)) return code;
       } else if (kind == kDataMember) {
         if (StatusCode code = WriteFirstHeader(w, state.cd_flags, entry, header.get(), local_length, 0x03))
           return code;

@@ -32,6 +32,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
                      const uint32_t* options);
 
 inline constexpr size_t kPackBlock = 65536;
+struct Signer;
 using frame::Password;
 
 inline constexpr size_t kDirectoryGrow = 8192;
@@ -74,6 +75,7 @@ struct MemberWriter {
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
   ZipArchiveState* state = nullptr;  // keeps the random data strong encryption shares
+  const Signer* signer = nullptr;    // signs members and the directory as the state's flags say
   // Set when members are packed on two threads: random draws and the state's shared random
   // data are taken under it, one member's prologue at a time.
   std::mutex* draws = nullptr;

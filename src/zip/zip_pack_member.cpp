@@ -13,6 +13,7 @@
 #include "ui/progress.h"
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_pack.h"
 #include "zip/zip_strong.h"
@@ -222,6 +223,9 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
 
   DataSink sink(archive, entry, encrypted ? &aes : nullptr, strong_kind ? &strong : nullptr);
+  MemberDigest signed_digest;
+  const bool sign = writer.signer != nullptr && (writer.state->signing_flags & 2);
+  if (sign && !signed_digest.Begin(writer.signer->hash_id)) return ConditionCode(Cls::NoMemory, kPlace, 0x07);
   const bool crc = entry.encryption != kAe2;  // AE-2 stores no CRC, so none is computed
   uint32_t reg = 0xFFFFFFFFu;
   uint8_t* in = writer.input.get();
@@ -237,6 +241,7 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
     if (writer.stop != nullptr && writer.stop->load(std::memory_order_relaxed))
       return ConditionCode(Cls::Cancelled, kPlace, 0x01);
     if (crc) reg = crypto::Crc32Update(reg, in, n);
+    if (sign) signed_digest.Update(in, n);
     if (store) {
       if (StatusCode code = sink.Put(in, n, 0x04)) return code;
       continue;
@@ -257,7 +262,7 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
     if (!archive.Write(code, sizeof code)) return SystemCode(SysCall::WriteFile, kPlace, 0x06);
   }
   entry.crc32 = crc ? ~reg : 0;
-  return kOk;
+  return sign ? SignMember(*writer.signer, signed_digest, entry) : kOk;
 }
 
 StatusCode ProcessCentralDirectory(uint8_t* block, uint8_t* out, size_t capacity, const ZipEntryInfo& cipher,

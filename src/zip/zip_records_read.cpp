@@ -2,6 +2,7 @@
 // their extra fields, the archive extra data record and the local header.
 #include <cstring>
 
+#include "crypto/cert_bag.h"
 #include "frame/bytes.h"
 #include "frame/names.h"
 #include "frame/times.h"
@@ -77,6 +78,18 @@ void ReadZip64Field(const uint8_t* data, size_t size, const uint8_t* record, Zip
   if (size >= 24 && wide_offset) local_offset = LoadU64(data + 16);
 }
 
+// A certificate bag after its version field, taken by its own DER length: writers differ
+// in what they put after it (a u32 0, or nothing). Data that is no DER element keeps the
+// length the field's size gives.
+void TakeBag(const uint8_t* data, size_t size, uint8_t* out, size_t capacity, uint32_t& length) {
+  if (size < 2) return;
+  size_t bag = crypto::BagLength(data + 2, size - 2);
+  if (bag == 0 && size >= 6) bag = size - 6;
+  if (bag == 0 || bag > capacity) return;
+  std::memcpy(out, data + 2, bag);
+  length = static_cast<uint32_t>(bag);
+}
+
 void ReadExtraField(uint16_t tag, const uint8_t* data, size_t size, const uint8_t* record,
                     uint64_t& local_offset, ZipEntryInfo& entry, ZipArchiveState& state) {
   switch (tag) {
@@ -91,10 +104,8 @@ void ReadExtraField(uint16_t tag, const uint8_t* data, size_t size, const uint8_
       break;
     }
     case kTagCertificateStore:
-      if (size >= 6 && size - 6 <= kMaxCertificateStore && state.certificate_store_length == 0) {
-        std::memcpy(state.certificate_store, data + 2, size - 6);
-        state.certificate_store_length = static_cast<uint32_t>(size - 6);
-      }
+      if (state.certificate_store_length == 0)
+        TakeBag(data, size, state.certificate_store, kMaxCertificateStore, state.certificate_store_length);
       break;
     case kTagMemberSignature:
       if (size >= 2 && size - 2 <= kMaxSignature) {
@@ -298,12 +309,10 @@ void ReadArchiveExtraData(const uint8_t* fields, size_t length, ZipArchiveState&
     const uint32_t size = LoadU32(fields + at + 2);
     if (size > length - at - 6) break;
     const uint8_t* data = fields + at + 6;
-    if (tag == kTagCertificateStore && size >= 6 && size - 6 <= kMaxCertificateStore) {
-      std::memcpy(state.certificate_store, data + 2, size - 6);
-      state.certificate_store_length = size - 6;
-    } else if (tag == kTagRecipientList && size >= 6 && size - 6 <= kMaxRecipientList) {
-      std::memcpy(state.recipient_list, data + 2, size - 6);
-      state.recipient_list_length = size - 6;
+    if (tag == kTagCertificateStore) {
+      TakeBag(data, size, state.certificate_store, kMaxCertificateStore, state.certificate_store_length);
+    } else if (tag == kTagRecipientList) {
+      TakeBag(data, size, state.recipient_list, kMaxRecipientList, state.recipient_list_length);
     }
     at += 6 + size;
   }

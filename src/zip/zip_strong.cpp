@@ -11,6 +11,7 @@
 #include "frame/call_frame.h"
 #include "frame/random.h"
 #include "platform/system.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_record_fields.h"
 
 namespace tx::zip {
@@ -119,6 +120,24 @@ size_t StrongPadding(const uint8_t* data, size_t size, size_t block) {
   return differ == 0 ? pad : 0;
 }
 
+bool StrongPasswordKey(const frame::Password& password, uint8_t key[32]) { return MasterKey(password, key); }
+
+StatusCode SealStrongRandom(const uint8_t* master_key, const ZipEntryInfo& entry, uint32_t flags,
+                            ZipArchiveState& state) {
+  constexpr StatusCode kFailed = ConditionCode(Cls::NoMemory, kPlace, 0x01);
+  const MasterCipher master = MasterOf(entry.encryption, entry.key_length, flags);
+  const size_t master_block = StrongBlock(master.kind);
+  const size_t erd_size = kStrongRandomSize + master_block;
+  if (StatusCode code = frame::RandomBytes(state.strong_random, kStrongRandomSize)) return code;
+  if (state.strong_random[0] == 0) state.strong_random[0] = 0xFF;
+  std::memcpy(state.strong_erd, state.strong_random, kStrongRandomSize);
+  std::memset(state.strong_erd + kStrongRandomSize, static_cast<int>(master_block), master_block);
+  const uint8_t zero_iv[kStrongMaxIv] = {};
+  if (!RunMaster(master, master_key, zero_iv, state.strong_erd, erd_size, true)) return kFailed;
+  state.strong_erd_length = static_cast<uint32_t>(erd_size);
+  return kOk;
+}
+
 StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password& password,
                              const ZipEntryInfo& entry, ZipArchiveState& state, StrongCipher& cipher) {
   constexpr StatusCode kFailed = ConditionCode(Cls::NoMemory, kPlace, 0x01);
@@ -126,7 +145,7 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   const size_t block = StrongBlock(kind);
   if (block == 0) return Fault(0x02);
   // A rebuilt directory keeps its recipients and the flags that go with them; otherwise
-  // password mode only (certificate flags are refused by the options before this).
+  // password mode only (recipients are set up, with their lists, before the first header).
   const size_t transport = state.strong_transport_length;
   const uint16_t flags = static_cast<uint16_t>(
       entry.strong_flags & (transport > 0 ? records::kStrongFlagMask : kFlagPassword | kFlagCertificates));
@@ -134,17 +153,11 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   const size_t master_block = StrongBlock(master.kind);
   const size_t erd_size = kStrongRandomSize + master_block;
 
-  Secret<32> master_key;
   if (state.strong_erd_length != 0 && state.strong_erd_length != erd_size) return Fault(0x04);
   if (state.strong_erd_length == 0) {
+    Secret<32> master_key;
     if (!MasterKey(password, master_key.bytes)) return kFailed;
-    if (StatusCode code = frame::RandomBytes(state.strong_random, kStrongRandomSize)) return code;
-    if (state.strong_random[0] == 0) state.strong_random[0] = 0xFF;
-    std::memcpy(state.strong_erd, state.strong_random, kStrongRandomSize);
-    std::memset(state.strong_erd + kStrongRandomSize, static_cast<int>(master_block), master_block);
-    const uint8_t zero_iv[kStrongMaxIv] = {};
-    if (!RunMaster(master, master_key.bytes, zero_iv, state.strong_erd, erd_size, true)) return kFailed;
-    state.strong_erd_length = static_cast<uint32_t>(erd_size);
+    if (StatusCode code = SealStrongRandom(master_key.bytes, entry, flags, state)) return code;
   }
 
   const size_t iv_size = std::clamp<uint32_t>(entry.iv_length, 1, kStrongMaxIv);
@@ -242,9 +255,16 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
       at += entry_size;
     }
   }
-  // No certificate store can recover a key here, so the password is the only way in.
-  if (!(header_flags & kFlagPassword)) return ConditionCode(static_cast<Cls>(0x51), kPlace, 0x01);
-  if (password.empty() && (flags & frame::CallFrame::kFlagAskPassword)) {
+  // A recipient's own key opens the archive first; the password is the other way in.
+  Secret<32> master_key;
+  bool recovered = false;
+  if ((header_flags & kFlagCertificates) && recipients != 0 && recipients <= kMaxRecipients)
+    if (StatusCode code = RecoverMasterKey(rest + certificate_part, at - certificate_part, header_flags,
+                                           master_key.bytes, recovered))
+      return code;
+  if (!recovered && !(header_flags & kFlagPassword))
+    return ConditionCode(static_cast<Cls>(0x51), kPlace, 0x01);
+  if (!recovered && password.empty() && (flags & frame::CallFrame::kFlagAskPassword)) {
     flags &= ~frame::CallFrame::kFlagAskPassword;
     if (StatusCode code = password.Ask(ConditionCode(Cls::Cancelled, kPlace, 0x01))) return code;
   }
@@ -256,9 +276,8 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
   if (v_size < 8 || v_size > 128 || v_size % block != 0) return Fault(0x05);
   if (size - at != v_size) return Fault(0x06);
 
-  Secret<32> master_key;
   Secret<kStrongRandomSize + 16> random;
-  if (!MasterKey(password, master_key.bytes)) return kFailed;
+  if (!recovered && !MasterKey(password, master_key.bytes)) return kFailed;
   std::memcpy(random.bytes, erd, erd_size);
   if (!RunMaster(master, master_key.bytes, iv, random.bytes, erd_size, false)) return kFailed;
   uint8_t differ = 0;

@@ -46,6 +46,14 @@ class StrongCipher {
 // hashed again into 40 bytes, of which the first 32 go to `key`.
 bool StrongDeriveKey(const uint8_t* hash, uint8_t key[32]);
 
+// The master key of password mode (or of both modes) from `password`.
+bool StrongPasswordKey(const frame::Password& password, uint8_t key[32]);
+
+// Makes the archive's random data and seals it (with a block of padding) under
+// `master_key` with the master cipher that `entry`'s kind and `flags` select.
+StatusCode SealStrongRandom(const uint8_t* master_key, const ZipEntryInfo& entry, uint32_t flags,
+                            ZipArchiveState& state);
+
 // Builds a member's decryption header into `out` (kStrongMaxHeader bytes) and leaves
 // `cipher` ready to encrypt the data that follows. The entry gives kind, key length, IV
 // length, validation length and flags; the state keeps the archive's random data, made by

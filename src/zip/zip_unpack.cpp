@@ -20,6 +20,7 @@
 #include "ui/progress.h"
 #include "ui/prompts.h"
 #include "zip/zip_aes.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_coders.h"
 #include "zip/zip_strong.h"
 
@@ -204,9 +205,7 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     if (!crc_check && !time_check) return ConditionCode(Cls::PasswordWrong, kPlace, 0x02);
     length -= kTraditionalHeader;
   }
-  if (entry.signature_length > 0) {
-    if (StatusCode code = VerifySignature(entry.signature, entry.signature_length, state)) return code;
-  }
+  MemberSignatureCheck signature(entry);
 
   // The declared size is binding: output beyond it is never written (0x03), output short
   // of it (0x04) and compressed data after the stream's end mark (0x05) are damage too.
@@ -272,6 +271,7 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
       if (size > declared - written) return ConditionCode(Cls::CoderFailed, kPlace, 0x03);
       written += size;
       if (check_crc) crc = crypto::Crc32Update(crc, piece, size);
+      signature.Update(piece, size);
       if (!out.file().Write(piece, size))
         return SystemCode(SysCall::WriteFile, kPlace, static_cast<uint8_t>(site + (finishing ? 0x02 : 0x01)));
     }
@@ -315,6 +315,7 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     if (!crypto::SecretEqual(stored, computed, kAesCodeSize)) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
   }
   if (check_crc && ~crc != entry.crc32) return ConditionCode(Cls::ChecksumWrong, kPlace, 0x01);
+  if (StatusCode code = signature.Verify(entry, state)) return code;
 
   // Only the last-write time can be set here; a creation time from the NTFS field is kept
   // in the archive alone.

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "ui/progress.h"
 #include "zip/zip_cd.h"
+#include "zip/zip_certs.h"
 #include "zip/zip_pack.h"
 #include "zip/zip_record_fields.h"
 #include "zip/zip_strong.h"
@@ -94,7 +95,7 @@ StatusCode ReadRecord(const Archive& a, size_t position, Record& r) {
 // to hold exactly what the 32-bit fields no longer can (and added when a new offset needs
 // it); the central-directory signature field goes, as the signature itself does. Every
 // other field is kept as it stands. 0 when the extra field would outgrow its 16 bits.
-size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
+size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out, const ZipArchiveState* store) {
   const size_t name = LoadU16(r + 28), extra = LoadU16(r + 30), comment = LoadU16(r + 32);
   const uint8_t* fields = r + 46 + name;
   std::memcpy(out, r, 46 + name);
@@ -152,7 +153,7 @@ size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
     if (tag == records::kTagZip64 && !zip64_done) {
       put_zip64();
       zip64_done = true;
-    } else if (tag != records::kTagCdSignature) {
+    } else if (tag != records::kTagCdSignature && tag != records::kTagCertificateStore) {
       std::memcpy(w, fields + at, 4 + length);
       w += 4 + length;
     }
@@ -161,6 +162,15 @@ size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
   // Bytes that do not form a field are kept as they were.
   std::memcpy(w, fields + at, extra - at);
   w += extra - at;
+  // The signers' certificates, once per archive, wherever the old records carried them.
+  if (store != nullptr) {
+    const uint32_t n = store->certificate_store_length;
+    StoreU16(w, records::kTagCertificateStore), StoreU16(w + 2, static_cast<uint16_t>(n + 6));
+    StoreU16(w + 4, 1);
+    std::memcpy(w + 6, store->certificate_store, n);
+    StoreU32(w + 6 + n, 0);
+    w += 10 + n;
+  }
   const size_t new_extra = static_cast<size_t>(w - (out + 46 + name));
   if (new_extra > 0xFFFF) return 0;  // no room left for the field the new offset needs
   StoreU16(out + 30, static_cast<uint16_t>(new_extra));
@@ -170,6 +180,9 @@ size_t RewriteRecord(const uint8_t* r, uint64_t offset, uint8_t* out) {
 
 // The archive being written and where it stands.
 struct Writer {
+  // The signers' certificates and the signing flags the new archive keeps.
+  Wiped<ZipArchiveState> signers;
+  bool store_in_records = false;  // a plain directory carries the store in its first record
   frame::OutputFile out;
   DirectoryBlock block;
   std::unique_ptr<uint8_t[]> buffer;  // a local header (up to 128 KiB) or a block of data
@@ -279,15 +292,56 @@ StatusCode CopyPrefix(Writer& w, Archive& from) {
 }
 
 StatusCode Keep(Writer& w, Archive& from, Record& r, StatusCode no_grow) {
-  uint8_t* room = w.block.Room(r.length + 32);  // a Zip64 field may be added
+  // A Zip64 field may be added, and the certificate store to the first record.
+  const bool store = w.store_in_records && w.count == 0;
+  uint8_t* room = w.block.Room(r.length + 32 + (store ? 10 + kMaxCertificateStore : 0));
   if (room == nullptr) return no_grow;
-  size_t length = RewriteRecord(r.bytes, w.offset, room);
+  size_t length = RewriteRecord(r.bytes, w.offset, room, store ? &*w.signers : nullptr);
   if (length == 0) return ConditionCode(Cls::NameLength, place::kUpdateRecord, 0x01);
   uint64_t copied = 0;
   if (StatusCode code = CopyMember(w, from, r, copied)) return code;
   w.block.Advance(length);
   w.offset += copied;
   ++w.count;
+  return kOk;
+}
+
+// The signers' store an archive carries (in its extra data record or in a record) and
+// whether any member is signed.
+StatusCode CollectSigners(Archive& a, ZipArchiveState& found) {
+  found.certificate_store_length = a.state->certificate_store_length;
+  std::memcpy(found.certificate_store, a.state->certificate_store, found.certificate_store_length);
+  Wiped<ZipEntryInfo> entry;
+  for (size_t position = 0; position < a.cd.length;) {
+    uint64_t offset = 0;
+    size_t length = 0;
+    if (StatusCode code = ReadCentralRecord(a.cd.block.get() + position, a.cd.length - position, offset,
+                                            false, length, *entry, found))
+      return code;
+    if (entry->signature_length > 0) found.signing_flags = 2;
+    position += length;
+  }
+  return kOk;
+}
+
+// The new archive's signers: the stores of the archives it takes members from, merged
+// (the destination's certificates added to the source's), and member signing kept.
+StatusCode PrepareSigners(Writer& w, Archive& changed, Archive* source) {
+  ZipArchiveState& result = *w.signers;
+  if (StatusCode code = CollectSigners(changed, result)) return code;
+  if (source != nullptr) {
+    Wiped<ZipArchiveState> other;
+    if (StatusCode code = CollectSigners(*source, *other)) return code;
+    uint32_t merged = 0;
+    if (StatusCode code = MergeStores(other->certificate_store, other->certificate_store_length,
+                                      result.certificate_store, result.certificate_store_length,
+                                      result.certificate_store, kMaxCertificateStore, merged))
+      return code;
+    result.certificate_store_length = merged;
+    result.signing_flags |= other->signing_flags;
+  }
+  if (result.certificate_store_length != 0) result.signing_flags = 2;
+  w.store_in_records = result.certificate_store_length != 0 && (changed.state->cd_flags & 3) == 0;
   return kOk;
 }
 
@@ -317,6 +371,22 @@ StatusCode Finish(Writer& w, Archive& old, const Password& password, StatusCode 
   }
   if (!w.block.Reserve(kDirectoryGrow)) return no_grow;
   if (state.cd_flags != 0) {
+    // A packed directory carries the recipient list and the signers' store in front.
+    state.signing_flags = w.signers->signing_flags;
+    std::memcpy(state.certificate_store, w.signers->certificate_store, w.signers->certificate_store_length);
+    state.certificate_store_length = w.signers->certificate_store_length;
+    std::memcpy(state.recipient_list, was.recipient_list, was.recipient_list_length);
+    state.recipient_list_length = was.recipient_list_length;
+    if (state.recipient_list_length != 0 || state.signing_flags != 0) {
+      uint8_t* room = w.block.Room(kMaxArchiveExtraData);
+      if (room == nullptr) return no_grow;
+      const size_t records = w.block.size();
+      const size_t extra = ArchiveExtraData(room, state);
+      std::memmove(w.block.data() + extra, w.block.data(), records);
+      ArchiveExtraData(w.block.data(), state);
+      w.block.Advance(extra);
+      state.cd_size = state.cd_original_size = static_cast<uint32_t>(w.block.size());
+    }
     state.hash_algorithm = kHashCrc32;
     size_t capacity = w.block.size() + w.block.size() / 64 + kDirectoryGrow + kStrongMaxHeader;
     if (!w.block.Reserve(capacity)) return no_grow;
@@ -386,6 +456,7 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
     // Who may read the archive stays as it was.
     if (!w.out.file().SetModeFrom(old.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (old.state->entry_count == 0) return kOk;  // nothing to delete; the old file stays
+    if (StatusCode code = PrepareSigners(w, old, nullptr)) return code;
     if (StatusCode code = CopyPrefix(w, old)) return code;
 
     Record r;
@@ -432,6 +503,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
     if (StatusCode code = Load(to.c_str(), kChanged, dst, flags, password)) return code;
     if (!w.out.file().SetModeFrom(dst.cd.file)) return SystemCode(SysCall::GetFileAttributes, kBody, 0x01);
     if (src.state->entry_count == 0) return kOk;
+    if (StatusCode code = PrepareSigners(w, dst, &src)) return code;
     if (StatusCode code = CopyPrefix(w, dst)) return code;
     const uint32_t total = src.state->entry_count + dst.state->entry_count;
 

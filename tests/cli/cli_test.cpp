@@ -149,7 +149,7 @@ TEST(SharedLibrary, ExportsExactlyTheBuiltFunctions) {
   EXPECT_EQ(extensions, (std::set<std::string>{"tessarex_status_text", "tessarex_failure_text",
                                                "tessarex_remove_temporaries", "tessarex_set_code_page",
                                                "tessarex_cert_import", "tessarex_cert_list", "tessarex_cert_remove",
-                                               "tessarex_choose_certificates"}));
+                                               "tessarex_choose_certificates", "tessarex_zip_verify"}));
   std::string header = tx::test::ReadFile(TX_INCLUDE_DIR "/tessarex.h");
   for (const std::string& name : extensions) EXPECT_NE(header.find(name + "("), std::string::npos) << name;
   EXPECT_NE(Shell("objdump -p '" TX_SHARED_PATH "'").find("SONAME               libtessarex.so.1"),

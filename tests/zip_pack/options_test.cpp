@@ -21,7 +21,7 @@ TEST_F(ZipPackCall, OptionWordsAndSources) {
   // word, value, code; each alone on valid words, then in pairs where the first decides.
   const uint32_t cases[][3] = {{2, 1, 0x20002},  {3, 0, 0x20003},  {3, 10, 0x20003}, {4, 4, 0x20004},
                                {5, 4, 0x20005},  {5, 10, 0x20005}, {5, 13, 0x20005}, {0, 1, 0x400002},
-                               {10, 1, 0x2000a}, {10, 4, 0x2000a}};
+                               {10, 1, 0x2000b}, {10, 4, 0x2000a}};
   for (auto [word, value, code] : cases) {
     Words w = Pack();
     w[word] = value;
