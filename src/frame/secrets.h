@@ -39,6 +39,13 @@ class Password {
   size_t size_ = 0;
 };
 
+// Key material on the stack, wiped on every path.
+template <size_t N>
+struct SecretBytes {
+  uint8_t bytes[N] = {};
+  ~SecretBytes() { platform::WipeMemory(bytes, N); }
+};
+
 // A record on the heap, zeroed when it goes.
 template <typename T>
 class Wiped {

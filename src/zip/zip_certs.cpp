@@ -43,12 +43,6 @@ constexpr StatusCode kSelectionBase = 0x01300000;
 // A certificate of "my" whose key is not there.
 constexpr StatusCode kNoPrivateKey = 0x01306301;
 
-template <size_t N>
-struct Secret {
-  uint8_t bytes[N] = {};
-  ~Secret() { platform::WipeMemory(bytes, N); }
-};
-
 bool IsSignedDigest(uint32_t id) { return id == kHashMd5 || id == kHashSha1; }
 crypto::SignedDigest KindOf(uint32_t id) {
   return id == kHashMd5 ? crypto::SignedDigest::kMd5 : crypto::SignedDigest::kSha1;
@@ -210,7 +204,7 @@ StatusCode SetUpRecipients(const frame::Password& password, const ZipEntryInfo& 
                            ZipArchiveState& state) {
   crypto::CertificateList chosen;
   if (StatusCode code = ui::SelectRecipientCertificates(chosen)) return kSelectionBase + code;
-  Secret<32> master;
+  frame::SecretBytes<32> master;
   if (cipher.strong_flags & kFlagPassword) {
     if (!StrongPasswordKey(password, master.bytes)) return Provider(place::kRecipients, 0x02);
   } else if (StatusCode code = frame::RandomBytes(master.bytes, sizeof master.bytes)) {

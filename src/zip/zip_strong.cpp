@@ -29,13 +29,6 @@ constexpr uint16_t kFlagCertificates = 0x0002;
 constexpr uint16_t kFlagMaster3Des = 0x4000;
 constexpr uint16_t kHashSha1Id = 0x8004;
 
-// Key material on the stack, wiped on every path.
-template <size_t N>
-struct Secret {
-  uint8_t bytes[N] = {};
-  ~Secret() { platform::WipeMemory(bytes, N); }
-};
-
 StatusCode Fault(uint8_t occurrence) { return ConditionCode(Cls::UnknownCipher, kPlace, occurrence); }
 
 // The cipher that protects the random data: 3DES with a 3DES member or when the flags say
@@ -49,7 +42,7 @@ MasterCipher MasterOf(uint32_t kind, uint32_t key_length, uint32_t flags) {
 }
 
 bool MasterKey(const frame::Password& password, uint8_t key[32]) {
-  Secret<crypto::kSha1Size> hash;
+  frame::SecretBytes<crypto::kSha1Size> hash;
   static const uint8_t kNothing = 0;
   return crypto::Sha1Digest(password.empty() ? &kNothing : password.data(), password.size(), hash.bytes) &&
          StrongDeriveKey(hash.bytes, key);
@@ -64,10 +57,10 @@ bool RunMaster(const MasterCipher& master, const uint8_t* key, const uint8_t* iv
 
 // The file key: the derivation over the IV as stored and the member's random data.
 bool FileKey(const uint8_t* iv, size_t iv_size, const uint8_t* random, uint8_t key[32]) {
-  Secret<kStrongMaxIv + kStrongRandomSize> input;
+  frame::SecretBytes<kStrongMaxIv + kStrongRandomSize> input;
   std::memcpy(input.bytes, iv, iv_size);
   std::memcpy(input.bytes + iv_size, random, kStrongRandomSize);
-  Secret<crypto::kSha1Size> hash;
+  frame::SecretBytes<crypto::kSha1Size> hash;
   return crypto::Sha1Digest(input.bytes, iv_size + kStrongRandomSize, hash.bytes) &&
          StrongDeriveKey(hash.bytes, key);
 }
@@ -96,14 +89,14 @@ bool StrongCipher::Init(uint32_t kind, uint32_t key_length, const uint8_t* key, 
 }
 
 bool StrongDeriveKey(const uint8_t* hash, uint8_t key[32]) {
-  Secret<64> inner, outer;
+  frame::SecretBytes<64> inner, outer;
   std::memset(inner.bytes, 0x36, 64);
   std::memset(outer.bytes, 0x5C, 64);
   for (size_t i = 0; i < crypto::kSha1Size; ++i) {
     inner.bytes[i] ^= hash[i];
     outer.bytes[i] ^= hash[i];
   }
-  Secret<2 * crypto::kSha1Size> derived;
+  frame::SecretBytes<2 * crypto::kSha1Size> derived;
   if (!crypto::Sha1Digest(inner.bytes, 64, derived.bytes) ||
       !crypto::Sha1Digest(outer.bytes, 64, derived.bytes + crypto::kSha1Size))
     return false;
@@ -155,7 +148,7 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
 
   if (state.strong_erd_length != 0 && state.strong_erd_length != erd_size) return Fault(0x04);
   if (state.strong_erd_length == 0) {
-    Secret<32> master_key;
+    frame::SecretBytes<32> master_key;
     if (!MasterKey(password, master_key.bytes)) return kFailed;
     if (StatusCode code = SealStrongRandom(master_key.bytes, entry, flags, state)) return code;
   }
@@ -166,10 +159,10 @@ StatusCode BuildStrongHeader(uint8_t* out, size_t& length, const frame::Password
   if (StatusCode code = frame::RandomBytes(iv, iv_size)) return code;
 
   // What decrypting the shared random data under this IV gives.
-  Secret<kStrongRandomSize> random;
+  frame::SecretBytes<kStrongRandomSize> random;
   std::memcpy(random.bytes, state.strong_random, kStrongRandomSize);
   for (size_t i = 0; i < master_block; ++i) random.bytes[i] ^= iv[i];
-  Secret<32> file_key;
+  frame::SecretBytes<32> file_key;
   if (!FileKey(iv, iv_size, random.bytes, file_key.bytes)) return kFailed;
 
   uint8_t* p = out;
@@ -256,7 +249,7 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
     }
   }
   // A recipient's own key opens the archive first; the password is the other way in.
-  Secret<32> master_key;
+  frame::SecretBytes<32> master_key;
   bool recovered = false;
   if ((header_flags & kFlagCertificates) && recipients != 0 && recipients <= kMaxRecipients)
     if (StatusCode code = RecoverMasterKey(rest + certificate_part, at - certificate_part, header_flags,
@@ -276,7 +269,7 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
   if (v_size < 8 || v_size > 128 || v_size % block != 0) return Fault(0x05);
   if (size - at != v_size) return Fault(0x06);
 
-  Secret<kStrongRandomSize + 16> random;
+  frame::SecretBytes<kStrongRandomSize + 16> random;
   if (!recovered && !MasterKey(password, master_key.bytes)) return kFailed;
   std::memcpy(random.bytes, erd, erd_size);
   if (!RunMaster(master, master_key.bytes, iv, random.bytes, erd_size, false)) return kFailed;
@@ -285,8 +278,8 @@ StatusCode ParseStrongHeader(const uint8_t* header, size_t length, uint32_t& fla
     differ |= static_cast<uint8_t>(random.bytes[i] ^ master_block);
   if (differ != 0) return ConditionCode(Cls::PasswordWrong, kPlace, 0x01);
 
-  Secret<32> file_key;
-  Secret<128> validation;
+  frame::SecretBytes<32> file_key;
+  frame::SecretBytes<128> validation;
   if (!FileKey(iv, iv_size, random.bytes, file_key.bytes)) return kFailed;
   std::memcpy(validation.bytes, rest + at, v_size);
   if (!cipher.Init(kind, key_length, file_key.bytes, iv, false) || !cipher.Run(validation.bytes, v_size))
@@ -313,7 +306,7 @@ StatusCode ReadStrongHeader(platform::File& archive, uint64_t compressed_size, u
                             uint64_t& data_length) {
   const size_t block = StrongBlock(entry.encryption);
   if (block == 0) return Fault(0x02);
-  Secret<kStrongMaxHeader> header;
+  frame::SecretBytes<kStrongMaxHeader> header;
   if (compressed_size < 2) return Fault(0x08);
   if (!archive.Read(header.bytes, 2)) return SystemCode(SysCall::ReadFile, kUnpackerPlace, 0x01);
   const size_t iv_size = LoadU16(header.bytes);
