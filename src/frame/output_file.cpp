@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace tx::frame {
@@ -16,6 +17,7 @@ bool OutputFile::Create(const char16_t* path) {
   platform::Directory dir;
   if (name.empty() || !dir.Open(folder.c_str())) return false;
   durable_ = true;
+  platform::RereadUmask();
   return replacement_.Create(dir, name.c_str());
 }
 
@@ -25,7 +27,21 @@ bool OutputFile::Create(const platform::Directory& folder, const char16_t* name)
   return replacement_.Create(folder, name);
 }
 
-bool OutputFile::Commit() { return replacement_.Commit(durable_); }
+bool OutputFile::Create(std::shared_ptr<const platform::Directory> folder, const char16_t* name) {
+  Discard();
+  durable_ = false;
+  if (folder == nullptr) return false;
+  folder_ = std::move(folder);
+  if (replacement_.CreateBorrowing(*folder_, name)) return true;
+  folder_.reset();
+  return false;
+}
+
+bool OutputFile::Commit() {
+  bool ok = replacement_.Commit(durable_);
+  folder_.reset();
+  return ok;
+}
 
 void OutputFile::SetPermissions(uint32_t attributes, uint32_t unix_mode) {
   if (!replacement_.IsOpen()) return;
@@ -43,7 +59,9 @@ bool OutputFile::Commit(uint32_t attributes, uint32_t unix_mode) {
 
 bool OutputFile::Detach(uint32_t attributes, platform::PendingName& pending, uint32_t unix_mode) {
   SetPermissions(attributes, unix_mode);
-  return replacement_.Detach(pending);
+  bool ok = replacement_.Detach(pending);
+  folder_.reset();
+  return ok;
 }
 
 }  // namespace tx::frame

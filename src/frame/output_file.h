@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "frame/unix_mode.h"
 #include "platform/directory.h"
@@ -24,6 +25,9 @@ class OutputFile {
   bool Create(const char16_t* path);
   // An extracted file `name` in a folder already resolved beneath the output folder.
   bool Create(const platform::Directory& folder, const char16_t* name);
+  // The same, holding `folder` open until the file is done instead of a handle of its own;
+  // the folder must stay the same one while it is held.
+  bool Create(std::shared_ptr<const platform::Directory> folder, const char16_t* name);
   platform::File& file() { return replacement_.file(); }
   bool IsOpen() const { return replacement_.IsOpen(); }
 
@@ -38,12 +42,16 @@ class OutputFile {
   // caller that names it only once more of the work has succeeded.
   bool Detach(uint32_t attributes, platform::PendingName& pending, uint32_t unix_mode = kNoUnixMode);
   // Closes and removes the file, if one was created and not committed.
-  void Discard() { replacement_.Discard(); }
+  void Discard() {
+    replacement_.Discard();
+    folder_.reset();
+  }
 
  private:
   // Set through the open file: the same outcome as after closing, without a lookup by path.
   void SetPermissions(uint32_t attributes, uint32_t unix_mode);
 
+  std::shared_ptr<const platform::Directory> folder_;  // before replacement_: it outlives it
   platform::Replacement replacement_;
   bool durable_ = false;
 };

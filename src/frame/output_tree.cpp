@@ -1,6 +1,7 @@
 #include "frame/output_tree.h"
 
 #include "frame/paths.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace tx::frame {
@@ -31,14 +32,18 @@ StatusCode BeneathCode(Beneath result, uint8_t place) {
 
 StatusCode OutputTree::Open(const char16_t* folder) {
   DiscardAll();
-  cached_.Close();
+  cached_.reset();
   cached_path_.clear();
-  if (!root_.Open(folder)) return ConditionCode(Cls::NoDirectory, kPlaceOutputDirectory, 0x01);
+  // Files are given permissions against the umask of this call, read once for all of them.
+  platform::RereadUmask();
+  if (root_.use_count() > 1) root_ = std::make_shared<platform::Directory>();
+  if (!root_->Open(folder)) return ConditionCode(Cls::NoDirectory, kPlaceOutputDirectory, 0x01);
   return kOk;
 }
 
-StatusCode OutputTree::Folder(const char16_t* relative, bool create, const platform::Directory*& folder,
-                              const char16_t*& name, uint8_t place) {
+StatusCode OutputTree::Folder(const char16_t* relative, bool create,
+                              const std::shared_ptr<platform::Directory>*& folder, const char16_t*& name,
+                              uint8_t place) {
   size_t name_start;
   size_t length = FolderLength(relative, name_start);
   name = relative + name_start;
@@ -46,9 +51,12 @@ StatusCode OutputTree::Folder(const char16_t* relative, bool create, const platf
     folder = &root_;
     return kOk;
   }
-  if (!cached_.IsOpen() || cached_path_.compare(0, std::u16string::npos, relative, length) != 0) {
+  if (cached_ == nullptr || !cached_->IsOpen() ||
+      cached_path_.compare(0, std::u16string::npos, relative, length) != 0) {
     cached_path_.clear();
-    if (StatusCode code = BeneathCode(platform::OpenBeneath(root_, relative, length, create, cached_), place))
+    if (cached_ == nullptr || cached_.use_count() > 1) cached_ = std::make_shared<platform::Directory>();
+    if (StatusCode code =
+            BeneathCode(platform::OpenBeneath(*root_, relative, length, create, *cached_), place))
       return code;
     cached_path_.assign(relative, length);
   }
@@ -57,7 +65,7 @@ StatusCode OutputTree::Folder(const char16_t* relative, bool create, const platf
 }
 
 StatusCode OutputTree::CreateFile(const char16_t* relative, OutputFile& out, StatusCode create_failure) {
-  const platform::Directory* folder;
+  const std::shared_ptr<platform::Directory>* folder;
   const char16_t* name;
   if (StatusCode code = Folder(relative, true, folder, name, kPlaceParentDirectories)) return code;
   return out.Create(*folder, name) ? kOk : create_failure;
@@ -69,7 +77,7 @@ StatusCode OutputTree::MakeFolder(const char16_t* relative, platform::FileTime c
   size_t length = platform::Utf16Length(relative);
   while (length > 0 && relative[length - 1] == u'/') --length;
   platform::Directory dir;
-  if (StatusCode code = BeneathCode(platform::OpenBeneath(root_, relative, length, true, dir), kPlace))
+  if (StatusCode code = BeneathCode(platform::OpenBeneath(*root_, relative, length, true, dir), kPlace))
     return code;
   if (last_write != 0) {
     platform::FileTime now;
@@ -97,7 +105,7 @@ StatusCode OutputTree::PublishAll() {
     const Deferred& item = deferred_[i];
     if (!have || open_path != item.folder) {
       have = false;
-      if (platform::OpenBeneath(root_, item.folder.c_str(), item.folder.size(), false, folder) !=
+      if (platform::OpenBeneath(*root_, item.folder.c_str(), item.folder.size(), false, folder) !=
           Beneath::Ok) {
         deferred_.erase(deferred_.begin(), deferred_.begin() + static_cast<long>(i));
         return SystemCode(SysCall::CreateDirectory, kPlacePublish, 0x01);
@@ -118,7 +126,7 @@ StatusCode OutputTree::PublishAll() {
 void OutputTree::DiscardAll() {
   platform::Directory folder;
   for (const Deferred& item : deferred_) {
-    if (platform::OpenBeneath(root_, item.folder.c_str(), item.folder.size(), false, folder) == Beneath::Ok)
+    if (platform::OpenBeneath(*root_, item.folder.c_str(), item.folder.size(), false, folder) == Beneath::Ok)
       platform::RemovePending(folder, item.names);
   }
   deferred_.clear();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,17 +58,20 @@ class OutputTree {
  private:
   // The folder part of `relative` opened beneath the root (the last one is kept, since
   // archives store a folder's files together). `name` points at the final component.
-  StatusCode Folder(const char16_t* relative, bool create, const platform::Directory*& folder,
-                    const char16_t*& name, uint8_t place);
+  StatusCode Folder(const char16_t* relative, bool create,
+                    const std::shared_ptr<platform::Directory>*& folder, const char16_t*& name,
+                    uint8_t place);
 
   struct Deferred {
     std::u16string folder;
     platform::PendingName names;
   };
 
-  platform::Directory root_;
+  // Shared with the files being written in them, which use these handles to the end: a
+  // folder still held by one is never reopened in place.
+  std::shared_ptr<platform::Directory> root_ = std::make_shared<platform::Directory>();
   std::u16string cached_path_;
-  platform::Directory cached_;
+  std::shared_ptr<platform::Directory> cached_;
   std::vector<Deferred> deferred_;
 };
 

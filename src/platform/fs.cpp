@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -137,11 +138,11 @@ bool MoveAcross(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-namespace detail {
+namespace {
 
 // The process umask, read without changing it (umask(2) can only be read by setting it,
 // which would race with other threads creating files).
-bool ReadUmask(uint32_t& mask) {
+bool ReadUmaskNow(uint32_t& mask) {
   Fd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;
   char text[4096];
@@ -154,6 +155,28 @@ bool ReadUmask(uint32_t& mask) {
   unsigned long value = std::strtoul(line + 7, &end, 8);
   if (end == line + 7) return false;
   mask = static_cast<uint32_t>(value & 0777);
+  return true;
+}
+
+// The umask as last read, or kUmaskUnknown; kUmaskUnreadable when /proc had none.
+constexpr int kUmaskUnknown = -1;
+constexpr int kUmaskUnreadable = -2;
+std::atomic<int> g_umask{kUmaskUnknown};
+
+}  // namespace
+
+void RereadUmask() { g_umask.store(kUmaskUnknown, std::memory_order_relaxed); }
+
+namespace detail {
+
+bool ReadUmask(uint32_t& mask) {
+  int known = g_umask.load(std::memory_order_relaxed);
+  if (known == kUmaskUnknown) {
+    known = ReadUmaskNow(mask) ? static_cast<int>(mask) : kUmaskUnreadable;
+    g_umask.store(known, std::memory_order_relaxed);
+  }
+  if (known < 0) return false;
+  mask = static_cast<uint32_t>(known);
   return true;
 }
 
@@ -272,6 +295,7 @@ bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& o
   RemoveOnExit remove(name);
   // mkstemp makes the file private; it often becomes an archive, so give it the
   // permissions any new file would get.
+  RereadUmask();
   uint32_t mask;
   if (detail::ReadUmask(mask)) ::fchmod(fd.get(), static_cast<mode_t>(0666 & ~mask));
   if (!fd.Close() || !Utf8ToUtf16(name.c_str(), out.units, kWidePathUnits)) {

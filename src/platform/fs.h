@@ -26,7 +26,9 @@ struct FileInfo {
 bool GetFileInfo(const char16_t* path, FileInfo& info);
 
 // True when two FileInfo results describe one file (the same device and inode).
-inline bool IsSameFile(const FileInfo& a, const FileInfo& b) { return a.device == b.device && a.inode == b.inode; }
+inline bool IsSameFile(const FileInfo& a, const FileInfo& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
 
 // DeleteFile: a file, never a directory.
 bool DeleteFile(const char16_t* path);
@@ -53,11 +55,16 @@ bool TempPath(WidePath& out);
 // `directory` (with the permissions of any new file), closes it and returns its path.
 bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& out);
 
+// Reads the process umask afresh for the permissions given from now on (see
+// detail::ReadUmask); a call that writes many files does this once at its start.
+void RereadUmask();
+
 namespace detail {
 // The stat behind GetFileInfo, for `name` (UTF-8) relative to an open directory
 // descriptor; DirSearch reports its entries through it.
 bool FileInfoAt(int directory_fd, const char* name, FileInfo& info);
-// The process umask (its rwx bits), read without changing it. False when unreadable.
+// The process umask (its rwx bits), read without changing it: as last read, which is at the
+// first use or after RereadUmask. False when unreadable.
 bool ReadUmask(uint32_t& mask);
 }  // namespace detail
 

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,36 +16,26 @@ namespace {
 
 constexpr size_t kLongestName = 255;  // bytes of one name on the file systems we meet
 constexpr char kMarker[] = ".tessarex-";
-constexpr size_t kUnique = 6;
-
-// Six characters that make the temporary name unique in its folder.
-std::string UniquePart(unsigned attempt) {
-  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned char random[kUnique] = {};
-  if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-    // Only uniqueness matters here; the O_EXCL create refuses a name in use.
-    unsigned long seed = static_cast<unsigned long>(::getpid()) * 2654435761u + attempt * 40503u;
-    for (unsigned char& c : random) c = static_cast<unsigned char>(seed >>= 5);
-  }
-  std::string out;
-  for (unsigned char c : random) out += kAlphabet[c % (sizeof kAlphabet - 1)];
-  return out;
-}
-
-std::string TemporaryName(const std::string& name, unsigned attempt) {
-  size_t room = kLongestName - 1 - (sizeof kMarker - 1) - kUnique;
-  std::string out = ".";
+// Fills `out` (its capacity kept from file to file) with a fresh temporary name for `name`.
+void TemporaryName(const std::string& name, std::string& out) {
+  size_t room = kLongestName - 1 - (sizeof kMarker - 1) - kUniqueChars;
+  char unique[kUniqueChars];
+  UniqueChars(unique);
+  out.assign(1, '.');
   out.append(name, 0, room);
   out += kMarker;
-  out += UniquePart(attempt);
-  return out;
+  out.append(unique, kUniqueChars);
 }
-
-void SyncFolder(const Directory& dir) { ::fsync(dir.native()); }
 
 }  // namespace
 
-bool Replacement::Create(const Directory& dir, const char16_t* name) {
+bool Replacement::Create(const Directory& dir, const char16_t* name) { return Create(dir, name, false); }
+
+bool Replacement::CreateBorrowing(const Directory& dir, const char16_t* name) {
+  return Create(dir, name, true);
+}
+
+bool Replacement::Create(const Directory& dir, const char16_t* name, bool borrow) {
   Discard();
   std::string target;
   if (!dir.IsOpen() || name == nullptr || !Utf16ToUtf8(name, target) || target.empty() || target == "." ||
@@ -68,13 +57,14 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
       return false;
     }
   }
-  // A folder handle of its own, so the caller's may go away before the rename.
+  // A folder handle of its own, unless borrowed, so the caller's may go away before the rename.
   Directory own;
-  if (OpenBeneath(dir, u"", 0, false, own) != Beneath::Ok) return false;
+  if (!borrow && OpenBeneath(dir, u"", 0, false, own) != Beneath::Ok) return false;
+  const int dir_fd = borrow ? dir.native() : own.native();
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string temporary = TemporaryName(target, attempt);
-    int fd =
-        ::openat(own.native(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    std::string temporary;
+    TemporaryName(target, temporary);
+    int fd = ::openat(dir_fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
       NoteFailure(target);
@@ -82,13 +72,14 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
     }
     if (!file_.Adopt(fd, target)) {
       ::close(fd);
-      ::unlinkat(own.native(), temporary.c_str(), 0);
+      ::unlinkat(dir_fd, temporary.c_str(), 0);
       return false;
     }
-    dir_ = std::move(own);
+    own_dir_ = std::move(own);
+    dir_ = dir_fd;
     temporary_ = std::move(temporary);
     name_ = std::move(target);
-    slot_ = RegisterTemporary(dir_.native(), temporary_.c_str());
+    slot_ = RegisterTemporary(dir_, temporary_.c_str());
     return true;
   }
   return false;
@@ -97,7 +88,7 @@ bool Replacement::Create(const Directory& dir, const char16_t* name) {
 bool Replacement::Commit(bool durable) {
   if (temporary_.empty()) return false;
   bool ok = (!durable || file_.Flush()) && file_.Close();
-  if (ok && ::renameat(dir_.native(), temporary_.c_str(), dir_.native(), name_.c_str()) != 0) {
+  if (ok && ::renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) != 0) {
     NoteFailure(name_);
     ok = false;
   }
@@ -105,7 +96,7 @@ bool Replacement::Commit(bool durable) {
     Discard();
     return false;
   }
-  if (durable) SyncFolder(dir_);
+  if (durable) ::fsync(dir_);
   Forget();
   return true;
 }
@@ -125,7 +116,7 @@ bool Replacement::Detach(PendingName& pending) {
 void Replacement::Discard() {
   if (temporary_.empty()) return;
   file_.Close();
-  ::unlinkat(dir_.native(), temporary_.c_str(), 0);
+  ::unlinkat(dir_, temporary_.c_str(), 0);
   Forget();
 }
 
@@ -133,7 +124,8 @@ void Replacement::Forget() {
   UnregisterTemporary(slot_);
   slot_ = -1;
   temporary_.clear();
-  dir_.Close();
+  own_dir_.Close();
+  dir_ = -1;
 }
 
 bool Publish(const Directory& dir, const PendingName& pending) {

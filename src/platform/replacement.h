@@ -28,6 +28,9 @@ class Replacement {
   // `name` is not a plain name, when a folder stands there, or when the file there is
   // open in this process (it may be the input of the running call).
   bool Create(const Directory& dir, const char16_t* name);
+  // The same without a handle of its own on `dir`: the caller keeps `dir` open, on the same
+  // folder, until the file is committed, detached or discarded.
+  bool CreateBorrowing(const Directory& dir, const char16_t* name);
   File& file() { return file_; }
   bool IsOpen() const { return file_.IsOpen(); }
 
@@ -42,9 +45,11 @@ class Replacement {
   void Discard();
 
  private:
+  bool Create(const Directory& dir, const char16_t* name, bool borrow);
   void Forget();
 
-  Directory dir_;
+  Directory own_dir_;  // open only when the folder handle is not borrowed
+  int dir_ = -1;
   File file_;
   std::string temporary_, name_;
   int slot_ = -1;  // in the registry a signal handler cleans up

@@ -1,9 +1,12 @@
 #include "platform/temporaries.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 namespace tx::platform {
@@ -20,7 +23,33 @@ struct Slot {
 };
 Slot g_slots[16];
 
+constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr uint64_t kBase = sizeof kAlphabet - 1;
+constexpr uint64_t kNames = kBase * kBase * kBase * kBase * kBase * kBase;  // kBase ^ kUniqueChars
+
+uint64_t DrawStart() {
+  uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    // Only uniqueness matters; without the entropy pool the clock still separates processes.
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    random = static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(now.tv_sec);
+  }
+  return random ^ (static_cast<uint64_t>(::getpid()) * 0xBF58476D1CE4E5B9ull);
+}
+
+std::atomic<uint64_t> g_next_name{0};
+
 }  // namespace
+
+void UniqueChars(char (&out)[kUniqueChars]) {
+  static const uint64_t start = DrawStart();
+  uint64_t value = (start + g_next_name.fetch_add(1, std::memory_order_relaxed)) % kNames;
+  for (char& c : out) {
+    c = kAlphabet[value % kBase];
+    value /= kBase;
+  }
+}
 
 int RegisterTemporary(int dir_fd, const char* name) {
   size_t length = std::strlen(name);
