@@ -306,4 +306,27 @@ bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& o
   return true;
 }
 
+bool PrivateTempFolder(const char16_t* prefix, WidePath& out) {
+  out.units[0] = 0;
+  WidePath base;
+  std::string name, head;
+  if (!TempPath(base) || !ToUtf8(base.c_str(), name) || !Utf16ToUtf8(prefix, head)) return false;
+  if (name.back() != '/') name += '/';
+  name += head;
+  name += "XXXXXX";
+  if (!Utf8ToUtf16(name.c_str(), out.units, kWidePathUnits)) return false;
+  // mkdtemp makes the folder 0700: nobody else may look at what passes through it.
+  if (::mkdtemp(name.data()) == nullptr) {
+    NoteFailure(name);
+    out.units[0] = 0;
+    return false;
+  }
+  return Utf8ToUtf16(name.c_str(), out.units, kWidePathUnits);
+}
+
+bool RemoveEmptyFolder(const char16_t* path) {
+  std::string name;
+  return ToUtf8(path, name) && ::rmdir(name.c_str()) == 0;
+}
+
 }  // namespace tx::platform

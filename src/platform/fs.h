@@ -54,6 +54,10 @@ bool TempPath(WidePath& out);
 // GetTempFileName: creates a new empty file named `prefix` and six unique characters in
 // `directory` (with the permissions of any new file), closes it and returns its path.
 bool TempFileName(const char16_t* directory, const char16_t* prefix, WidePath& out);
+// A new folder only its owner may enter, in the temporary folder, named `prefix` and six
+// unique characters; and its removal once empty.
+bool PrivateTempFolder(const char16_t* prefix, WidePath& out);
+bool RemoveEmptyFolder(const char16_t* path);
 
 // Reads the process umask afresh for the permissions given from now on (see
 // detail::ReadUmask); a call that writes many files does this once at its start.

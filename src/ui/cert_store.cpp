@@ -289,7 +289,7 @@ StatusCode ChooseCertificate(const crypto::CertificateList& list, const std::str
     index = found[0];
     return tx::kOk;
   }
-  message = "\"";
+  message.assign(1, '"');
   message.append(id);
   if (found.empty()) {
     message.append(list.empty() ? "\" matches no certificate; there are none to choose from\n"

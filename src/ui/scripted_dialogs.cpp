@@ -85,8 +85,10 @@ int ScriptedDialogs::PickCertificates(const CertificatePick& pick, std::vector<s
   record_.picks.push_back(pick);
   for (const std::string& wanted : answer.second)
     for (size_t i = 0; i < pick.rows.size(); ++i)
-      if (SameHex(pick.rows[i].fingerprint, wanted)) chosen.push_back(i);
-  if (!pick.several && chosen.size() > 1) chosen.resize(1);
+      if (SameHex(pick.rows[i].fingerprint, wanted)) {
+        chosen.push_back(i);
+        if (!pick.several) return answer.first;  // a single choice takes the first match
+      }
   return answer.first;
 }
 

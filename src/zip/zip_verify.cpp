@@ -43,6 +43,14 @@ std::string SignerLine(const ZipArchiveState& state, const uint8_t* signature, s
   return text;
 }
 
+// Removed when the call ends, after the tree that writes into it has discarded its files.
+struct PrivateFolder {
+  platform::WidePath path;
+  ~PrivateFolder() {
+    if (!path.empty()) platform::RemoveEmptyFolder(path.c_str());
+  }
+};
+
 }  // namespace
 
 StatusCode VerifyArchive(void* parent, const char* archive, const char* password, char* report,
@@ -67,12 +75,14 @@ StatusCode VerifyArchive(void* parent, const char* archive, const char* password
         MemberLayout layout;
         if (StatusCode code = layout.Load(cd, state)) return code;
 
-        // Signed members are unpacked into the temporary folder and never kept: the tree
-        // removes what it has not published.
-        platform::WidePath temporary;
+        // Signed members are unpacked into a private temporary folder and never kept: the
+        // tree removes what it has not published, and nobody else can read decrypted data
+        // while it passes through.
+        PrivateFolder temporary;
         frame::OutputTree tree;
-        if (!platform::TempPath(temporary)) return SystemCode(platform::SysCall::GetTempPath, kPlace, 0x01);
-        if (StatusCode code = tree.Open(temporary.c_str())) return code;
+        if (!platform::PrivateTempFolder(u"tessarex-verify-", temporary.path))
+          return SystemCode(platform::SysCall::GetTempPath, kPlace, 0x01);
+        if (StatusCode code = tree.Open(temporary.path.c_str())) return code;
         std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[kDataBlock]);
         std::unique_ptr<uint8_t[]> output(new (std::nothrow) uint8_t[kDataBlock]);
         if (!input || !output) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
@@ -114,6 +124,10 @@ StatusCode VerifyArchive(void* parent, const char* archive, const char* password
               (checked = layout.CheckMember(offset, data_offset, entry.compressed_size)) == kOk)
             checked = UnpackMember(reader, tree, scratch.c_str(), entry, state);
           tree.DiscardAll();
+          // A member that checked out was published: it goes too.
+          std::u16string unpacked = temporary.path.c_str();
+          unpacked.append(u"/").append(scratch);
+          platform::DeleteFile(unpacked.c_str());
           std::string what = "Member ";
           what.append(name).append(": ");
           if (StatusCode code = line(what, checked, entry.signature, entry.signature_length)) return code;

@@ -68,7 +68,9 @@ TEST(SvzThreads, OneAndTwoThreadsWriteIdenticalArchives) {
     std::string two = PackWith("2", c.solid, archive, source, c.o, c.password);
     ASSERT_GT(one.size(), 1000u);
     EXPECT_TRUE(one == two);
-    std::string out, x = dir / ("x" + std::to_string(index));
+    std::string out, x_name = "x";
+    x_name.append(std::to_string(index));
+    const std::string x = dir / x_name;
     ASSERT_EQ(Peer("7zz x -bd -pPASS -o" + Quote(x) + " " + Quote(archive), &out), 0) << out;
     EXPECT_EQ(Tree(x), Tree(dir / "src"));
   }

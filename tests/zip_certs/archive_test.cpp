@@ -213,6 +213,13 @@ TEST_F(CertArchiveTest, SignaturesVerifyAndEveryChangedByteIsReported) {
       std::string::npos)
       << "[" << text << "]";
   EXPECT_NE(text.find("Member a.txt: Signature (OK)"), std::string::npos) << "[" << text << "]";
+  {
+    // Members are checked in a private folder of TMPDIR that goes with the call.
+    fs::create_directories(dir_ / "tmp");
+    ScopedEnv tmp("TMPDIR", (dir_ / "tmp").c_str());
+    EXPECT_EQ(tessarex_zip_verify(nullptr, archive.c_str(), nullptr, report.data(), report.size(), 0), 0u);
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+  }
   EXPECT_NE(text.find("(in your certificate stores)"), std::string::npos) << "[" << text << "]";
   Fill("my", {});
   EXPECT_EQ(tessarex_zip_verify(nullptr, archive.c_str(), nullptr, report.data(), report.size(), 0), 0u);

@@ -13,7 +13,8 @@ class ZipPackThreads : public ::testing::Test {
     // About 200 members: folders, empty files, many small ones, a few that outgrow the
     // buffers a helper thread packs into.
     for (unsigned i = 0; i < 200; ++i) {
-      const std::string folder = "d" + std::to_string(i % 7) + "/";
+      std::string folder = "d";
+      folder.append(std::to_string(i % 7)).append("/");
       fs::create_directories(src.path() / folder);
       const size_t size = i % 50 == 7   ? (3u << 20) + i
                           : i % 23 == 0 ? 0
@@ -95,7 +96,8 @@ TEST_F(ZipPackThreads, CancelAndFailuresEndTheCallAsOnOneThread) {
   Words list = Pack(8, 6);
   list[14] = 1;
   std::string names = src.path().string() + "\r\n";
-  for (unsigned i = 0; i < 150; ++i) names += "d" + std::to_string(i % 7) + "/f" + std::to_string(i) + "\r\n";
+  for (unsigned i = 0; i < 150; ++i)
+    names.append("d").append(std::to_string(i % 7)).append("/f").append(std::to_string(i)).append("\r\n");
   names += "d0/missing\r\nd1/f1\r\n";
   WriteFile(dir / "names.lst", names);
   for (const char* threads : {"1", "2"}) {
