@@ -112,6 +112,33 @@ Compressor::Step Compressor::Run(uint8_t* out, size_t capacity, size_t& used, bo
   }
 }
 
+bool Compressor::DeflatePiece(int level, int memory_level, const uint8_t* history, size_t history_size,
+                              const uint8_t* in, size_t size, bool last, uint8_t* out, size_t capacity,
+                              size_t& produced) {
+  produced = 0;
+  if (!Begin(Method::kDeflate, level, memory_level)) return false;
+  z_stream& z = streams_->deflate;
+  if (history_size != 0 &&
+      deflateSetDictionary(&z, history, static_cast<unsigned>(history_size)) != Z_OK)
+    return false;
+  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    const unsigned in_piece = Units(size), out_piece = Units(capacity - produced);
+    if (out_piece == 0) return false;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = in_piece;
+    z.next_out = out + produced;
+    z.avail_out = out_piece;
+    const int result = deflate(&z, in_piece == size ? flush : Z_NO_FLUSH);
+    if (result == Z_STREAM_ERROR) return false;
+    in += in_piece - z.avail_in;
+    size -= in_piece - z.avail_in;
+    produced += out_piece - z.avail_out;
+    // Finished: the final block is out, or the flush ended with room to spare.
+    if (last ? result == Z_STREAM_END : size == 0 && z.avail_out != 0) return true;
+  }
+}
+
 bool Compressor::End() {
   if (method_ != Method::kBzip2 || !bzip2_active_) return true;
   bzip2_active_ = false;

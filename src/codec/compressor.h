@@ -39,6 +39,14 @@ class Compressor {
   // Ends the stream. False when the coder reports a failure at its end.
   bool End();
 
+  // Codes `size` bytes at `in` as one piece of a raw Deflate stream cut into pieces: the
+  // coder starts afresh, primed with the `history_size` bytes that precede the piece, and
+  // ends on a byte boundary (a sync flush), or with the final block when `last`. Sets
+  // `produced`; false when the coder fails or `capacity` is too small.
+  bool DeflatePiece(int level, int memory_level, const uint8_t* history, size_t history_size,
+                    const uint8_t* in, size_t size, bool last, uint8_t* out, size_t capacity,
+                    size_t& produced);
+
  private:
   struct Streams;
   void ReleaseBzip2();

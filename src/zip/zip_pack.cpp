@@ -347,7 +347,7 @@ StatusCode zip_pack1(void* parent, const char* archive, const char* source, cons
     MemberWriter w;
     DirectoryBlock block;
     std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kPackBlock]);
-    if (!header || !w.Allocate() || !block.Reserve(kPackBlock)) return ConditionCode(Cls::NoMemory, 0, 0x01);
+    if (!header || !w.Allocate(platform::WorkerThreads(2)) || !block.Reserve(kPackBlock)) return ConditionCode(Cls::NoMemory, 0, 0x01);
     w.flags = frame.flags();
     w.password = &pass;
     w.state = &state;
@@ -413,9 +413,10 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     Signer signer;
     if (StatusCode code = StartCertificates(frame, s, pass, signer, state)) return code;
 
+    const unsigned threads = platform::WorkerThreads(2);
     MemberWriter w;
     std::unique_ptr<uint8_t[]> header(new (std::nothrow) uint8_t[kPackBlock]);
-    if (!header || !w.Allocate()) return ConditionCode(Cls::NoMemory, 0, 0x04);
+    if (!header || !w.Allocate(threads)) return ConditionCode(Cls::NoMemory, 0, 0x04);
     w.flags = frame.flags();
     w.password = &pass;
     w.state = &state;
@@ -432,7 +433,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
     std::mutex draws;
     MemberWriter helper;
     PackAhead ahead;
-    if (count > 1 && platform::WorkerThreads(2) > 1 && helper.Allocate()) {
+    if (count > 1 && threads > 1 && helper.Allocate(1)) {
       helper.password = &pass;
       helper.state = &state;
       helper.signer = w.signer;  // signing only reads the key: members sign on either thread

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "codec/compressor.h"
+#include "codec/deflate_pieces.h"
 #include "frame/output_file.h"
 #include "frame/secrets.h"
 #include "frame/status.h"
@@ -70,7 +71,9 @@ inline constexpr size_t kPackWindow = 1 << 20;
 // What writing members needs for a whole call: the archive, two data windows, the coder.
 struct MemberWriter {
   frame::OutputFile archive;
-  std::unique_ptr<uint8_t[]> input, output;
+  // Deflate members go through the pieces; the others use its first input and output as
+  // windows.
+  codec::PieceDeflater pieces;
   codec::Compressor coder;
   uint32_t flags = 0;  // the interface flags; bit 0 reports progress
   const Password* password = nullptr;
@@ -81,8 +84,9 @@ struct MemberWriter {
   std::mutex* draws = nullptr;
   const std::atomic<bool>* stop = nullptr;  // asks a packer on another thread to give up
 
-  // False when the windows cannot be had.
-  bool Allocate();
+  // False when the windows cannot be had. With `threads` > 1 large Deflate members are
+  // coded on two threads.
+  bool Allocate(unsigned threads);
 };
 
 // Where a member's data goes: the archive, or a buffer that the archive's writer copies.

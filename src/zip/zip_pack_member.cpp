@@ -22,6 +22,9 @@ namespace tx::zip {
 
 namespace {
 
+static_assert(kPackWindow <= codec::PieceDeflater::kPiece && kPackWindow <= codec::PieceDeflater::kPackedRoom,
+              "the windows are the pieces' buffers");
+
 using platform::SysCall;
 constexpr uint8_t kPlace = place::kPackMember;
 
@@ -165,11 +168,7 @@ void DirectoryBlock::Wipe() {
   if (bytes_) platform::WipeMemory(bytes_.get(), capacity_);
 }
 
-bool MemberWriter::Allocate() {
-  input.reset(new (std::nothrow) uint8_t[kPackWindow]);
-  output.reset(new (std::nothrow) uint8_t[kPackWindow]);
-  return input && output;
-}
+bool MemberWriter::Allocate(unsigned threads) { return pieces.Allocate(threads); }
 
 StatusCode PackMember(MemberWriter& writer, const char16_t* path, ZipEntryInfo& entry) {
   FileOutput archive(writer.archive.file());
@@ -218,9 +217,13 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
   const uint8_t site = MethodSite(entry.method);
   const bool store = entry.method == kStore;
   codec::Method method;
-  if (!store && (!CodecMethod(entry.method, method) ||
-                 !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel)))
+  if (!store && !CodecMethod(entry.method, method))
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
+  const bool pieces = !store && method == codec::Method::kDeflate;
+  if (!store && !pieces &&
+      !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel))
+    return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
+  if (pieces) writer.pieces.Begin(static_cast<int>(entry.level), kMemberMemoryLevel);
 
   DataSink sink(archive, entry, encrypted ? &aes : nullptr, strong_kind ? &strong : nullptr);
   MemberDigest signed_digest;
@@ -228,12 +231,12 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
   if (sign && !signed_digest.Begin(writer.signer->hash_id)) return ConditionCode(Cls::NoMemory, kPlace, 0x07);
   const bool crc = entry.encryption != kAe2;  // AE-2 stores no CRC, so none is computed
   uint32_t reg = 0xFFFFFFFFu;
-  uint8_t* in = writer.input.get();
-  uint8_t* out = writer.output.get();
-  size_t used = 0;
   const uint64_t size = entry.uncompressed_size;
-  for (uint64_t remaining = size; remaining > 0;) {
-    size_t n = remaining < kPackWindow ? static_cast<size_t>(remaining) : kPackWindow;
+  uint64_t remaining = size;
+  // Reads the next window of at most `room` bytes into `in`, digesting and reporting it.
+  auto take = [&](uint8_t* in, size_t room, size_t& n) -> StatusCode {
+    n = remaining < room ? static_cast<size_t>(remaining) : room;
+    if (n == 0) return kOk;
     if (!source.Read(in, n)) return SystemCode(SysCall::ReadFile, kPlace, 0x01);
     remaining -= n;
     if (report)
@@ -242,17 +245,41 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
       return ConditionCode(Cls::Cancelled, kPlace, 0x01);
     if (crc) reg = crypto::Crc32Update(reg, in, n);
     if (sign) signed_digest.Update(in, n);
-    if (store) {
-      if (StatusCode code = sink.Put(in, n, 0x04)) return code;
-      continue;
+    return kOk;
+  };
+
+  if (pieces) {
+    // Pairs of pieces, the second coded on the other thread where there is one.
+    constexpr size_t kPiece = codec::PieceDeflater::kPiece;
+    do {
+      size_t first = 0, second = 0, packed_first = 0, packed_second = 0;
+      if (StatusCode code = take(writer.pieces.Input(0), kPiece, first)) return code;
+      if (StatusCode code = take(writer.pieces.Input(1), kPiece, second)) return code;
+      if (!writer.pieces.CodePair(first, second, remaining == 0, packed_first, packed_second))
+        return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + (remaining == 0 ? 0x12 : 0x11)));
+      const uint8_t put_site = static_cast<uint8_t>(site + (remaining == 0 ? 0x05 : 0x04));
+      if (StatusCode code = sink.Put(writer.pieces.Packed(0), packed_first, put_site)) return code;
+      if (StatusCode code = sink.Put(writer.pieces.Packed(1), packed_second, put_site)) return code;
+    } while (remaining > 0);
+  } else {
+    uint8_t* in = writer.pieces.Input(0);
+    uint8_t* out = writer.pieces.Packed(0);
+    size_t used = 0;
+    while (remaining > 0) {
+      size_t n = 0;
+      if (StatusCode code = take(in, kPackWindow, n)) return code;
+      if (store) {
+        if (StatusCode code = sink.Put(in, n, 0x04)) return code;
+        continue;
+      }
+      writer.coder.SetInput(in, n);
+      if (StatusCode code = Drain(writer.coder, out, used, false, sink, site)) return code;
     }
-    writer.coder.SetInput(in, n);
-    if (StatusCode code = Drain(writer.coder, out, used, false, sink, site)) return code;
-  }
-  if (!store) {
-    if (StatusCode code = Drain(writer.coder, out, used, true, sink, site)) return code;
-    if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + 0x05))) return code;
-    if (!writer.coder.End()) return ConditionCode(Cls::CoderEnd, kPlace, static_cast<uint8_t>(site + 0x11));
+    if (!store) {
+      if (StatusCode code = Drain(writer.coder, out, used, true, sink, site)) return code;
+      if (StatusCode code = sink.Put(out, used, static_cast<uint8_t>(site + 0x05))) return code;
+      if (!writer.coder.End()) return ConditionCode(Cls::CoderEnd, kPlace, static_cast<uint8_t>(site + 0x11));
+    }
   }
   if (strong_kind)
     if (StatusCode code = sink.Pad()) return code;
