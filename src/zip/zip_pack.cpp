@@ -440,7 +440,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
       helper.draws = w.draws = &draws;
       helper.stop = ahead.quitting();
       const uint32_t masking = state.cd_flags;
-      auto work = [&, masking](AheadSlot& slot) {
+      auto work = [&, masking](AheadSlot& slot, bool on_helper) {
         ZipEntryInfo& e = *slot.entry;
         slot.code = PrepareMember(s, base, slot.name, archive_exists, archive_info, e, slot.full, slot.kind);
         if (slot.code != kOk || slot.kind != kDataMember) return;
@@ -450,7 +450,7 @@ StatusCode zip_pack2(void* parent, const char* archive, const char* source, cons
         e.local_zip64 = false;
         const size_t first = WriteLocalHeader(slot.header.get(), masking, e);
         SlotOutput out(slot.data.get(), PackAhead::kSlotData);
-        StatusCode code = PackMemberTo(helper, out, slot.full.c_str(), e, false);
+        StatusCode code = PackMemberTo(on_helper ? helper : w, out, slot.full.c_str(), e, false);
         if (out.overflowed()) {  // the writer packs it after all
           e.compressed_size = estimate;
           e.crc32 = 0;

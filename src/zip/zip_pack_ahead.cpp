@@ -42,33 +42,39 @@ void PackAhead::Claim() {
   next_name_ += platform::Utf16Length(next_name_) + 1;
 }
 
+AheadSlot* PackAhead::ClaimSlot() {
+  if (stop_ || next_ > count_ || used_ == kSlots) return nullptr;
+  AheadSlot* slot = &slots_[(head_ + used_) % kSlots];
+  ++used_;
+  slot->index = next_;
+  slot->name = next_name_;
+  slot->done = false;
+  Claim();
+  return slot;
+}
+
+void PackAhead::Fill(AheadSlot& slot, bool helper, std::unique_lock<std::mutex>& hold) {
+  hold.unlock();
+  slot.code = kOk;
+  slot.packed = false;
+  slot.header_length = slot.data_length = 0;
+  try {
+    work_(slot, helper);
+  } catch (...) {
+    slot.code = ConditionCode(Cls::NoMemory, 0, 0x04);
+  }
+  hold.lock();
+  slot.done = true;
+  changed_.notify_all();
+}
+
 void PackAhead::Run() {
+  std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
-    AheadSlot* slot;
-    {
-      std::unique_lock<std::mutex> hold(lock_);
-      changed_.wait(hold, [this] { return stop_ || next_ > count_ || used_ < kSlots; });
-      if (stop_ || next_ > count_) return;
-      slot = &slots_[(head_ + used_) % kSlots];
-      ++used_;
-      slot->index = next_;
-      slot->name = next_name_;
-      slot->done = false;
-      Claim();
-    }
-    slot->code = kOk;
-    slot->packed = false;
-    slot->header_length = slot->data_length = 0;
-    try {
-      work_(*slot);
-    } catch (...) {
-      slot->code = ConditionCode(Cls::NoMemory, 0, 0x04);
-    }
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      slot->done = true;
-    }
-    changed_.notify_all();
+    changed_.wait(hold, [this] { return stop_ || next_ > count_ || used_ < kSlots; });
+    AheadSlot* slot = ClaimSlot();
+    if (slot == nullptr) return;
+    Fill(*slot, true, hold);
   }
 }
 
@@ -76,7 +82,14 @@ AheadSlot* PackAhead::Take(uint32_t index) {
   std::unique_lock<std::mutex> hold(lock_);
   if (used_ > 0 && slots_[head_].index == index) {
     AheadSlot* slot = &slots_[head_];
-    changed_.wait(hold, [slot] { return slot->done; });
+    while (!slot->done) {
+      // Rather than wait, pack the next free member; the helper has the oldest in hand.
+      if (AheadSlot* next = ClaimSlot()) {
+        Fill(*next, false, hold);
+        continue;
+      }
+      changed_.wait(hold, [slot] { return slot->done; });
+    }
     return slot;
   }
   if (next_ == index) Claim();

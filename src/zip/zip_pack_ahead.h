@@ -1,8 +1,10 @@
 // Packing members ahead of the archive's writer on a second thread. Members are taken in
 // their order, by whichever thread comes first: the writer packs its own straight into the
 // archive, the helper packs into one of a few bounded buffers that the writer copies when
-// it gets there. A member too large for a buffer is only looked up by the helper and left
-// to the writer, so memory stays bounded and the archive is the one a single thread makes.
+// it gets there. While the writer waits for the helper's oldest member it packs the next
+// free member into a buffer too, so both cores work even when the helper stays ahead. A
+// member too large for a buffer is only looked up there and left to the writer, so memory
+// stays bounded and the archive is the one a single thread makes.
 #pragma once
 
 #include <atomic>
@@ -41,8 +43,9 @@ class PackAhead {
   static constexpr size_t kSlotData = size_t{2} << 20;
   static constexpr size_t kSlotHeader = 65536;
 
-  // `work` fills a claimed slot (index, name set) on the helper thread.
-  using Work = std::function<void(AheadSlot&)>;
+  // `work` fills a claimed slot (index, name set): on the helper thread, or on the writer's
+  // while it waits (`helper` false).
+  using Work = std::function<void(AheadSlot&, bool helper)>;
 
   PackAhead() = default;
   ~PackAhead();  // stops the helper and waits for it
@@ -64,6 +67,10 @@ class PackAhead {
  private:
   void Run();
   void Claim();  // moves the list past the next member; the lock is held
+  // Claims a free slot for the next member, or null when there is none; the lock is held.
+  AheadSlot* ClaimSlot();
+  // Fills a claimed slot without the lock and marks it done under `hold`, which it relocks.
+  void Fill(AheadSlot& slot, bool helper, std::unique_lock<std::mutex>& hold);
   void Stop();
 
   std::mutex lock_;
