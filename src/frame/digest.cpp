@@ -12,6 +12,7 @@
 #include "crypto/crc.h"
 #include "crypto/hash.h"
 #include "frame/call_frame.h"
+#include "platform/cores.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "ui/progress.h"
@@ -23,13 +24,15 @@ namespace {
 // Progress is reported, and the hash fed, per block; the file is read a buffer at a time.
 constexpr size_t kBlockSize = 65536;
 constexpr size_t kBufferSize = size_t{1} << 20;
-constexpr size_t kBuffers = 3;
+constexpr size_t kBuffers = 4;
+constexpr unsigned kMaxReaders = 2;
 
-// Reads a file front to back on a second thread while the caller hashes what has been
-// read: the page-cache copy and the hashing overlap. A file of one buffer or less, or a
-// system that gives no thread, is read on the caller's thread. After a failed read the
-// caller reads the rest itself, so that a failure is noted for the caller's host.
-// No thread outlives the object.
+// Reads a file on one or two other threads while the caller hashes what has been read, so
+// the page-cache copy overlaps the hashing; with two readers, one takes the even buffers
+// and the other the odd ones, which matters when hashing is faster than one copy. A file
+// of one buffer or less, or a system that gives no thread, is read on the caller's thread.
+// After a failed read the caller reads the rest itself, so that a failure is noted for the
+// caller's host. No thread outlives the object.
 class ReadAhead {
  public:
   ReadAhead(platform::File& file, uint64_t size) : file_(file), size_(size) {}
@@ -37,35 +40,36 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Allocates the buffers (once per call) and starts the reader; false without memory.
-  bool Start() {
+  // Allocates the buffers (once per call) and starts `readers` (1 or 2) reading threads;
+  // false without memory.
+  bool Start(unsigned readers) {
     chunk_ = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(size_, 1), kBufferSize));
-    const size_t count = size_ > kBufferSize ? kBuffers : 1;
-    memory_.reset(new (std::nothrow) uint8_t[chunk_ * count]);
+    count_ = size_ > kBufferSize ? kBuffers : 1;
+    memory_.reset(new (std::nothrow) uint8_t[chunk_ * count_]);
     if (!memory_) return false;
-    if (count > 1) {
-      try {
-        thread_ = std::thread([this] { Run(); });
-      } catch (const std::system_error&) {
-        // Read on this thread instead.
-      }
+    if (count_ == 1) return true;
+    readers = std::min(std::max(readers, 1u), kMaxReaders);
+    try {
+      for (unsigned r = 0; r < readers; ++r) threads_[r] = std::thread([this, r, readers] { Run(r, readers); });
+    } catch (const std::system_error&) {
+      Stop();  // a reader's share would be missing: read on this thread instead
     }
     return true;
   }
 
   // The next piece of the file, at most one buffer. False when it cannot be read.
   bool Next(const uint8_t*& data, size_t& size) {
-    if (thread_.joinable()) {
+    if (threads_[0].joinable()) {
       std::unique_lock lock(mutex_);
       if (holding_) {  // the caller is done with the piece it had
         holding_ = false;
-        --filled_;
+        ready_[tail_ % count_] = false;
         ++tail_;
         changed_.notify_all();
       }
-      changed_.wait(lock, [this] { return filled_ > 0 || failed_; });
-      if (filled_ > 0) {
-        const size_t slot = tail_ % kBuffers;
+      const size_t slot = tail_ % count_;
+      changed_.wait(lock, [this, slot] { return ready_[slot] || failed_; });
+      if (ready_[slot]) {
         data = memory_.get() + slot * chunk_;
         size = lengths_[slot];
         taken_ += size;
@@ -73,7 +77,7 @@ class ReadAhead {
         return true;
       }
       lock.unlock();
-      thread_.join();
+      Stop();
       if (!file_.Seek(static_cast<int64_t>(taken_), platform::SeekFrom::Begin)) return false;
     }
     size = static_cast<size_t>(std::min<uint64_t>(chunk_, size_ - taken_));
@@ -84,17 +88,18 @@ class ReadAhead {
   }
 
  private:
-  void Run() {
-    for (uint64_t at = 0; at < size_;) {
-      size_t slot;
+  // Reads pieces first, first + stride, ... each into its buffer once that is free.
+  void Run(uint64_t first, uint64_t stride) {
+    for (uint64_t piece = first; piece * chunk_ < size_; piece += stride) {
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return stop_ || filled_ < kBuffers; });
+        changed_.wait(lock, [this, piece] { return stop_ || piece < tail_ + count_; });
         if (stop_) return;
-        slot = (tail_ + filled_) % kBuffers;
       }
+      const uint64_t at = piece * chunk_;
+      const size_t slot = static_cast<size_t>(piece % count_);
       const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk_, size_ - at));
-      const bool read = file_.Read(memory_.get() + slot * chunk_, n);
+      const bool read = file_.ReadAt(at, memory_.get() + slot * chunk_, n);
       std::lock_guard lock(mutex_);
       if (!read) {
         failed_ = true;
@@ -102,8 +107,7 @@ class ReadAhead {
         return;
       }
       lengths_[slot] = n;
-      ++filled_;
-      at += n;
+      ready_[slot] = true;
       changed_.notify_all();
     }
   }
@@ -114,19 +118,21 @@ class ReadAhead {
       stop_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    for (std::thread& thread : threads_)
+      if (thread.joinable()) thread.join();
   }
 
   platform::File& file_;
   const uint64_t size_;
-  size_t chunk_ = 0;
+  size_t chunk_ = 0, count_ = 1;
   std::unique_ptr<uint8_t[]> memory_;
-  std::thread thread_;
+  std::thread threads_[kMaxReaders];
   std::mutex mutex_;
   std::condition_variable changed_;
-  // Guarded by mutex_: buffers filled and not yet given back, the oldest of them, their
-  // lengths, and the reader's state.
-  size_t filled_ = 0, tail_ = 0;
+  // Guarded by mutex_: the oldest piece not given back, which buffers hold a piece, their
+  // lengths, and the readers' state.
+  uint64_t tail_ = 0;
+  bool ready_[kBuffers] = {};
   size_t lengths_[kBuffers] = {};
   bool failed_ = false, stop_ = false;
   // The caller's side only.
@@ -134,8 +140,10 @@ class ReadAhead {
   uint64_t taken_ = 0;
 };
 
+// CRCs run faster than one thread copies from the page cache, so they get two readers.
 struct Crc32Algorithm {
   static constexpr size_t kSize = 4;
+  static constexpr unsigned kReaders = 2;
   static constexpr uint8_t kPlace = place::kFileCrc32;
   uint32_t reg = 0;
   bool Init() {
@@ -151,6 +159,7 @@ struct Crc32Algorithm {
 
 struct Crc64Algorithm {
   static constexpr size_t kSize = 8;
+  static constexpr unsigned kReaders = 2;
   static constexpr uint8_t kPlace = place::kFileCrc64;
   uint64_t reg = 0;
   bool Init() {
@@ -168,6 +177,7 @@ struct Crc64Algorithm {
 #define TX_HASH_ALGORITHM(Name, Ctx, Prefix, Size, Place)                                   \
   struct Name {                                                                             \
     static constexpr size_t kSize = Size;                                                   \
+    static constexpr unsigned kReaders = 1;                                                 \
     static constexpr uint8_t kPlace = Place;                                                \
     crypto::Ctx ctx;                                                                        \
     bool Init() { return crypto::Prefix##Init(ctx); }                                       \
@@ -200,7 +210,8 @@ StatusCode Run(void* parent, const char* path, uint32_t flags, void* result) {
     Algorithm algorithm;
     if (!algorithm.Init()) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
     ReadAhead reader(file, size);
-    if (!reader.Start()) return ConditionCode(Cls::NoMemory, kPlace, 0x01);
+    if (!reader.Start(std::min(Algorithm::kReaders, platform::WorkerThreads(kMaxReaders))))
+      return ConditionCode(Cls::NoMemory, kPlace, 0x01);
     for (uint64_t remaining = size; remaining > 0;) {
       const uint8_t* piece;
       size_t got;

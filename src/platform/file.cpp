@@ -139,6 +139,26 @@ bool File::ReadPartial(void* buffer, size_t size, size_t& got) {
   return true;
 }
 
+bool File::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  if (fd_ < 0) return false;
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Failed();
+    }
+    if (n == 0) {
+      errno = 0;
+      return Failed();
+    }
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool File::Read(void* buffer, size_t size) {
   size_t got;
   if (!ReadPartial(buffer, size, got)) return false;

@@ -45,6 +45,9 @@ class File {
   bool Read(void* buffer, size_t size);
   // ReadFile: up to `size` bytes, fewer only at the end of the file.
   bool ReadPartial(void* buffer, size_t size, size_t& got);
+  // Exactly `size` bytes from `offset`, leaving the position alone; several threads may
+  // read one file so at once. A failure is noted for the reading thread.
+  bool ReadAt(uint64_t offset, void* buffer, size_t size);
   // WriteFile: all bytes or failure.
   bool Write(const void* buffer, size_t size);
   // Moves up to `size` bytes from `from`'s position to this file's inside the kernel
