@@ -118,8 +118,7 @@ bool Compressor::DeflatePiece(int level, int memory_level, const uint8_t* histor
   produced = 0;
   if (!Begin(Method::kDeflate, level, memory_level)) return false;
   z_stream& z = streams_->deflate;
-  if (history_size != 0 &&
-      deflateSetDictionary(&z, history, static_cast<unsigned>(history_size)) != Z_OK)
+  if (history_size != 0 && deflateSetDictionary(&z, history, static_cast<unsigned>(history_size)) != Z_OK)
     return false;
   const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
   for (;;) {

@@ -104,8 +104,8 @@ bool PieceDeflater::CodePair(size_t first, size_t second, bool last, size_t& pac
   if (!ok || last) return ok;
   // The next pair's first piece is primed with the end of this pair's last.
   const uint8_t* end = two ? data1 + second : data0 + first;
-  const size_t before = two ? std::min(second + job1.history_size, kHistory)
-                            : std::min(first + history_size_, kHistory);
+  const size_t before =
+      two ? std::min(second + job1.history_size, kHistory) : std::min(first + history_size_, kHistory);
   std::memmove(data0 - before, end - before, before);
   history_size_ = before;
   return true;

@@ -50,7 +50,8 @@ class ReadAhead {
     if (count_ == 1) return true;
     readers = std::min(std::max(readers, 1u), kMaxReaders);
     try {
-      for (unsigned r = 0; r < readers; ++r) threads_[r] = std::thread([this, r, readers] { Run(r, readers); });
+      for (unsigned r = 0; r < readers; ++r)
+        threads_[r] = std::thread([this, r, readers] { Run(r, readers); });
     } catch (const std::system_error&) {
       Stop();  // a reader's share would be missing: read on this thread instead
     }

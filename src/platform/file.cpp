@@ -218,9 +218,7 @@ bool File::Size(uint64_t& size) const {
 
 bool File::Flush() { return fd_ >= 0 && (::fsync(fd_) == 0 || Failed()); }
 
-bool File::StartWriteback() {
-  return fd_ >= 0 && ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
-}
+bool File::StartWriteback() { return fd_ >= 0 && ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0; }
 
 bool File::Truncate() {
   off_t pos;
@@ -231,7 +229,8 @@ bool File::Truncate() {
 bool File::GetTimes(FileTimes& times) const {
   struct statx sx;
   if (fd_ < 0 || ::statx(fd_, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
-  times.creation = (sx.stx_mask & STATX_BTIME) ? FileTimeFromUnixNanos(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : 0;
+  times.creation =
+      (sx.stx_mask & STATX_BTIME) ? FileTimeFromUnixNanos(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : 0;
   times.last_access = FileTimeFromUnixNanos(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
   times.last_write = FileTimeFromUnixNanos(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   return true;

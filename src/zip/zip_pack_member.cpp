@@ -152,7 +152,8 @@ bool DirectoryBlock::Reserve(size_t capacity) {
 uint8_t* DirectoryBlock::Room(size_t length) {
   size_t needed = size_ + length;
   if (needed > 0xFFFFFFFFu) return nullptr;
-  if (needed > capacity_ && !Reserve((needed + kDirectoryGrow) / kDirectoryGrow * kDirectoryGrow)) return nullptr;
+  if (needed > capacity_ && !Reserve((needed + kDirectoryGrow) / kDirectoryGrow * kDirectoryGrow))
+    return nullptr;
   return bytes_.get() + size_;
 }
 
@@ -220,8 +221,7 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
   if (!store && !CodecMethod(entry.method, method))
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
   const bool pieces = !store && method == codec::Method::kDeflate;
-  if (!store && !pieces &&
-      !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel))
+  if (!store && !pieces && !writer.coder.Begin(method, static_cast<int>(entry.level), kMemberMemoryLevel))
     return ConditionCode(Cls::CoderInit, kPlace, static_cast<uint8_t>(site + 0x01));
   if (pieces) writer.pieces.Begin(static_cast<int>(entry.level), kMemberMemoryLevel);
 
@@ -256,7 +256,8 @@ StatusCode PackMemberTo(MemberWriter& writer, MemberOutput& archive, const char1
       if (StatusCode code = take(writer.pieces.Input(0), kPiece, first)) return code;
       if (StatusCode code = take(writer.pieces.Input(1), kPiece, second)) return code;
       if (!writer.pieces.CodePair(first, second, remaining == 0, packed_first, packed_second))
-        return ConditionCode(Cls::CoderFailed, kPlace, static_cast<uint8_t>(site + (remaining == 0 ? 0x12 : 0x11)));
+        return ConditionCode(Cls::CoderFailed, kPlace,
+                             static_cast<uint8_t>(site + (remaining == 0 ? 0x12 : 0x11)));
       const uint8_t put_site = static_cast<uint8_t>(site + (remaining == 0 ? 0x05 : 0x04));
       if (StatusCode code = sink.Put(writer.pieces.Packed(0), packed_first, put_site)) return code;
       if (StatusCode code = sink.Put(writer.pieces.Packed(1), packed_second, put_site)) return code;
