@@ -129,8 +129,11 @@ void Replacement::Forget() {
 }
 
 bool Publish(const Directory& dir, const PendingName& pending) {
-  return dir.IsOpen() &&
-         ::renameat(dir.native(), pending.temporary.c_str(), dir.native(), pending.name.c_str()) == 0;
+  if (dir.IsOpen() &&
+      ::renameat(dir.native(), pending.temporary.c_str(), dir.native(), pending.name.c_str()) == 0)
+    return true;
+  NoteFailure(pending.name);
+  return false;
 }
 
 void RemovePending(const Directory& dir, const PendingName& pending) {
