@@ -71,14 +71,6 @@ StatusCode OutputTree::CreateFile(const char16_t* relative, OutputFile& out, Sta
   return out.Create(*folder, name) ? kOk : create_failure;
 }
 
-StatusCode OutputTree::FileFolder(const char16_t* relative,
-                                  std::shared_ptr<const platform::Directory>& folder, const char16_t*& name) {
-  const std::shared_ptr<platform::Directory>* found;
-  if (StatusCode code = Folder(relative, true, found, name, kPlaceParentDirectories)) return code;
-  folder = *found;
-  return kOk;
-}
-
 StatusCode OutputTree::MakeFolder(const char16_t* relative, platform::FileTime creation,
                                   platform::FileTime last_write) {
   constexpr uint8_t kPlace = kPlaceDirectoryEntry;

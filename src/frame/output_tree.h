@@ -37,11 +37,6 @@ class OutputTree {
   // another non-folder 0x00143A01, a folder not made 0x010B3A01, the file not created
   // 0x0102PPOO with the caller's place and occurrence.
   StatusCode CreateFile(const char16_t* relative, OutputFile& out, StatusCode create_failure);
-  // CreateFile's first step alone, for a file that another thread creates later with
-  // OutputFile::Create(folder, name): the folder made and opened, `name` pointing at the
-  // final component of `relative`. The same codes.
-  StatusCode FileFolder(const char16_t* relative, std::shared_ptr<const platform::Directory>& folder,
-                        const char16_t*& name);
 
   // Restores a folder entry: made when missing (with its parents), then its last-write
   // time set (0 leaves it). Folders keep their permissions: a read-only one could not

@@ -9,7 +9,13 @@ namespace tx::platform {
 
 namespace {
 
-thread_local FailureNote g_failure;
+struct Failure {
+  bool noted = false;
+  int error = 0;
+  std::string path;
+};
+
+thread_local Failure g_failure;
 
 }  // namespace
 
@@ -34,21 +40,11 @@ void ClearFailure() {
   g_failure.path.clear();
 }
 
-FailureNote TakeFailure() {
-  FailureNote note = std::move(g_failure);
-  ClearFailure();
-  return note;
-}
-
-void NoteFailure(const FailureNote& note) {
-  if (note.noted) g_failure = note;
-}
-
 std::string FailureText() {
   if (!g_failure.noted) return "";
   char buffer[256];
-  const char* reason =
-      g_failure.error == 0 ? "unexpected end of file" : ::strerror_r(g_failure.error, buffer, sizeof buffer);
+  const char* reason = g_failure.error == 0 ? "unexpected end of file"
+                                            : ::strerror_r(g_failure.error, buffer, sizeof buffer);
   return g_failure.path.empty() ? std::string(reason) : g_failure.path + ": " + reason;
 }
 

@@ -12,16 +12,6 @@ namespace tx::platform {
 void NoteFailure(const std::string& path);
 void NoteFailure(const char16_t* path);
 void ClearFailure();
-
-// A failure noted on one thread, carried to another: a worker's note taken where it
-// failed and noted again on the calling thread, whose host asks for it.
-struct FailureNote {
-  bool noted = false;
-  int error = 0;
-  std::string path;
-};
-FailureNote TakeFailure();  // this thread's note, cleared
-void NoteFailure(const FailureNote& note);
 // "PATH: reason", "reason", or empty when nothing failed.
 std::string FailureText();
 

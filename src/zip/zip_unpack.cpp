@@ -11,13 +11,11 @@
 #include "crypto/zipcrypto.h"
 #include "frame/bytes.h"
 #include "frame/call_frame.h"
-#include "frame/file_writers.h"
 #include "frame/names.h"
 #include "frame/output_file.h"
 #include "frame/output_tree.h"
 #include "frame/paths.h"
 #include "platform/clock.h"
-#include "platform/cores.h"
 #include "platform/fs.h"
 #include "ui/progress.h"
 #include "ui/prompts.h"
@@ -87,8 +85,7 @@ bool FailsDemand(const ZipEntryInfo& entry, const ZipArchiveState& state) {
 }
 
 StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::OutputTree& tree,
-                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state,
-                            frame::FileWriters* writers = nullptr);
+                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state);
 
 // The frame's common first steps: paths, password, output folder, progress window, and
 // the central directory loaded and decoded.
@@ -158,11 +155,9 @@ StatusCode UnpackMember(MemberReader& reader, frame::OutputTree& tree, const cha
 namespace {
 
 // UnpackMember with a decoder that serves the call's members one after the other, so that
-// its state is set up once. With `writers`, a member small enough is decoded into one of
-// their slots and its file written and named by them.
+// its state is set up once.
 StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::OutputTree& tree,
-                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state,
-                            frame::FileWriters* writers) {
+                            const char16_t* name, const ZipEntryInfo& entry, const ZipArchiveState& state) {
   constexpr uint8_t kPlace = place::kMemberUnpacker;
   uint32_t kind = entry.encryption;
   uint64_t length = entry.compressed_size;  // of the compressed data alone, once the prologue is read
@@ -251,21 +246,7 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     return ConditionCode(Cls::CoderInit, kPlace,
                          static_cast<uint8_t>(site + (outcome == codec::Outcome::kTooLarge ? 0x02 : 0x01)));
   frame::OutputFile out;
-  frame::FileWriters::Slot* slot = nullptr;
-  if (writers != nullptr && declared <= frame::FileWriters::kSlotBytes) {
-    if (StatusCode code = writers->Free(slot)) return code;
-    const char16_t* final_name;
-    if (StatusCode code = tree.FileFolder(name, slot->folder, final_name)) return code;
-    const size_t units = platform::Utf16Length(final_name) + 1;
-    if (units > platform::kWidePathUnits) return SystemCode(SysCall::CreateFile, kPlace, 0x01);
-    std::memcpy(slot->name.units, final_name, units * sizeof(char16_t));
-  } else {
-    // Named here at once, so the files before it are named first, as their failures come first.
-    if (writers != nullptr)
-      if (StatusCode code = writers->Finish()) return code;
-    if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01)))
-      return code;
-  }
+  if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
 
   const bool check_crc = kind != kAe2;
   uint32_t crc = 0xFFFFFFFFu;
@@ -291,9 +272,7 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
       written += size;
       if (check_crc) crc = crypto::Crc32Update(crc, piece, size);
       signature.Update(piece, size);
-      if (slot != nullptr)
-        std::memcpy(slot->data + written - size, piece, size);
-      else if (!out.file().Write(piece, size))
+      if (!out.file().Write(piece, size))
         return SystemCode(SysCall::WriteFile, kPlace, static_cast<uint8_t>(site + (finishing ? 0x02 : 0x01)));
     }
   };
@@ -333,26 +312,13 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     uint8_t stored[kAesCodeSize], computed[kAesCodeSize];
     if (!r.archive.Read(stored, sizeof stored)) return SystemCode(SysCall::ReadFile, kPlace, 0x07);
     ZipAesFinish(computed, aes);
-    if (!crypto::SecretEqual(stored, computed, kAesCodeSize))
-      return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
+    if (!crypto::SecretEqual(stored, computed, kAesCodeSize)) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
   }
   if (check_crc && ~crc != entry.crc32) return ConditionCode(Cls::ChecksumWrong, kPlace, 0x01);
   if (StatusCode code = signature.Verify(entry, state)) return code;
 
   // Only the last-write time can be set here; a creation time from the NTFS field is kept
   // in the archive alone.
-  if (slot != nullptr) {
-    slot->size = static_cast<size_t>(written);
-    slot->last_write = entry.modification;
-    slot->attributes = entry.attributes;
-    slot->unix_mode = entry.unix_mode;
-    slot->create_failure = SystemCode(SysCall::CreateFile, kPlace, 0x01);
-    slot->write_failure = SystemCode(SysCall::WriteFile, kPlace, static_cast<uint8_t>(site + 0x01));
-    slot->time_failure = SystemCode(SysCall::SetFileTime, kPlace, entry.ntfs_times ? 0x01 : 0x02);
-    slot->close_failure = SystemCode(SysCall::CloseHandle, kPlace, 0x01);
-    writers->Submit();
-    return kOk;
-  }
   if (!out.file().SetWriteTime(entry.modification))
     return SystemCode(SysCall::SetFileTime, kPlace, entry.ntfs_times ? 0x01 : 0x02);
   if (!out.Commit(entry.attributes, entry.unix_mode)) return SystemCode(SysCall::CloseHandle, kPlace, 0x01);
@@ -421,14 +387,8 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
     ZipArchiveState& state = *s.state;
     ZipEntryInfo& entry = *s.entry;
     MemberReader reader{s.cd.file, flags, s.password, s.input.get(), s.output.get()};
-    // Small files are written and named by a second thread while the next members are
-    // decoded. Not when the user is asked about errors: a notice must come before anything
-    // about the members after it.
-    frame::FileWriters writers;
-    const bool two =
-        !ask_on_error && state.entry_count > 1 && platform::WorkerThreads(2) > 1 && writers.Start();
     size_t position = 0;
-    auto member = [&](uint32_t index) -> StatusCode {
+    for (uint32_t index = 1; position < s.cd.length; ++index) {
       entry = ZipEntryInfo{};
       uint64_t offset = 0;
       size_t record_length = 0;
@@ -449,45 +409,32 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
       if (StatusCode code = s.layout.CheckMember(offset, data_offset, entry.compressed_size)) return code;
       WidePath target;
       if (StatusCode code = BuildTarget(s.directory, entry.name.c_str(), true, target)) return code;
-      if (!frame::MatchPattern(pattern.c_str(), entry.name.c_str())) return kOk;
+      if (!frame::MatchPattern(pattern.c_str(), entry.name.c_str())) continue;
 
       if (frame.progress() &&
           ui::ProgressOpen(index, state.entry_count, 0, nullptr, nullptr, entry.name.c_str()) != 0)
         return ConditionCode(Cls::Cancelled, 0, 0x03);
       if (flags & kAskOverwrite) {
-        // The files before this one are named first: one of them may be this file.
-        if (two)
-          if (StatusCode code = writers.Finish()) return code;
         platform::FileInfo existing;
         if (platform::GetFileInfo(target.c_str(), existing) &&
             !(existing.attributes & platform::kAttrDirectory)) {
           int answer = ui::OverwritePrompt(target.c_str(), entry.modification);
-          if (answer == 2) return kOk;
+          if (answer == 2) continue;
           if (answer == 3) return ConditionCode(Cls::Cancelled, 0, 0x04);
           if (answer == 5) flags &= ~kAskOverwrite;
         }
       }
       if (EndsWithSlash(entry.name.c_str())) {
-        if (two)  // a folder's time is set once its files are in it
-          if (StatusCode code = writers.Finish()) return code;
-        return s.tree.MakeFolder(entry.name.c_str(), entry.creation, entry.modification);
+        if (StatusCode code =
+                s.tree.MakeFolder(entry.name.c_str(), entry.creation, entry.modification))
+          return code;
+        continue;
       }
       if (options[0] != 0 && FailsDemand(entry, state)) return ConditionCode(Cls::PasswordProblem, 0, 0x00);
-      StatusCode code = UnpackMemberWith(reader, s.decoder, s.tree, entry.name.c_str(), entry, state,
-                                         two ? &writers : nullptr);
+      StatusCode code = UnpackMemberWith(reader, s.decoder, s.tree, entry.name.c_str(), entry, state);
       if (code != kOk && !(ask_on_error && CanGoOn(code) && ui::ErrorNotice(target.c_str(), code) == 1))
         return code;
-      return kOk;
-    };
-    for (uint32_t index = 1; position < s.cd.length; ++index) {
-      if (StatusCode code = member(index)) {
-        // A member before this one that failed on the other thread failed first.
-        if (two)
-          if (StatusCode earlier = writers.Finish()) return earlier;
-        return code;
-      }
     }
-    if (two) return writers.Finish();
     return kOk;
   });
 }
