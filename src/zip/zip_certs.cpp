@@ -248,16 +248,44 @@ StatusCode RecoverWith(crypto::CertificateList& candidates, const KeyLoader& loa
   return kOk;
 }
 
+struct KeyRecoveryScope::Store {
+  bool read = false, opened = false;
+  crypto::CertificateList mine;  // with the keys loaded so far
+};
+
+namespace {
+
+// The store of the running call; calls that read archives run one at a time, on one thread.
+KeyRecoveryScope::Store* g_call_store = nullptr;
+
+}  // namespace
+
+// A scope inside another (a call made by a call) shares the outer one's store.
+KeyRecoveryScope::KeyRecoveryScope() {
+  if (g_call_store != nullptr) return;
+  store_ = std::make_unique<Store>();
+  g_call_store = store_.get();
+}
+
+KeyRecoveryScope::~KeyRecoveryScope() {
+  if (store_) g_call_store = nullptr;
+}
+
 StatusCode RecoverMasterKey(const uint8_t* part, size_t length, uint32_t flags, uint8_t* key, bool& found) {
   found = false;
-  crypto::CertificateList mine;
-  if (!ui::OpenPersonalStore(mine)) {
+  KeyRecoveryScope::Store own;
+  KeyRecoveryScope::Store& store = g_call_store != nullptr ? *g_call_store : own;
+  if (!store.read) {
+    store.opened = ui::OpenPersonalStore(store.mine);
+    store.read = true;
+  }
+  if (!store.opened) {
     // Without a store of one's own the password, when the archive has one, still opens it.
     return (flags & kFlagPassword) ? kOk : Provider(place::kKeyRecovery, 0x01);
   }
   return RecoverWith(
-      mine, [](crypto::Certificate& c) { return ui::LoadPrivateKey(c, true); }, part, length, flags, key,
-      found);
+      store.mine, [](crypto::Certificate& c) { return ui::LoadPrivateKey(c, true); }, part, length, flags,
+      key, found);
 }
 
 CertificateChoiceScope::~CertificateChoiceScope() { ui::ForgetCertificateChoice(); }

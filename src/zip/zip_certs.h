@@ -82,6 +82,22 @@ StatusCode RecoverWith(crypto::CertificateList& candidates, const KeyLoader& loa
 // The same over the user's own certificates.
 StatusCode RecoverMasterKey(const uint8_t* part, size_t length, uint32_t flags, uint8_t* key, bool& found);
 
+// Held for a call that reads archives: the personal store is opened once for the call and
+// the private keys loaded from it are kept until the call ends, so a key behind a
+// passphrase is asked for once, not once per member.
+class KeyRecoveryScope {
+ public:
+  KeyRecoveryScope();
+  ~KeyRecoveryScope();
+  KeyRecoveryScope(const KeyRecoveryScope&) = delete;
+  KeyRecoveryScope& operator=(const KeyRecoveryScope&) = delete;
+
+  struct Store;
+
+ private:
+  std::unique_ptr<Store> store_;
+};
+
 // Held for a packing call: a certificate choice preset for it ends with it, used or not.
 struct CertificateChoiceScope {
   CertificateChoiceScope() = default;

@@ -22,14 +22,11 @@ constexpr const char* kRule =
     "---------- -------- ---- ------- ------------ -------- ------------ ------------ "
     "------------------------\r\n";
 
-
 // Left-aligned in exactly `width` characters.
 std::string Column(std::string text, size_t width) {
   text.resize(width, ' ');
   return text;
 }
-
-
 
 std::string MethodName(uint32_t method) {
   switch (method) {
@@ -120,6 +117,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
   if (output == nullptr || output_size == 0) return kOk;
   uint32_t flags = options != nullptr ? options[0] & frame::CallFrame::kFlagAskOnError : 0;
   return frame::RunExport(parent, flags, [&](frame::CallFrame&) -> StatusCode {
+    KeyRecoveryScope keys;  // the personal store and its keys, read once for the call
     frame::ListingText text(output, output_size);
     platform::WidePath archive_path;
     if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;
@@ -136,11 +134,11 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
     if (StatusCode code = OpenCentralDirectory(archive_path.c_str(), DirectoryLimit::kWhole, cd, state))
       return code;
     std::string name;
-    if (!frame::ListingName(archive_path.c_str(), name))
-      return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
+    if (!frame::ListingName(archive_path.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x01);
     if (StatusCode code = text.Add("Archive : " + name)) return code;
-    if (StatusCode code = text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\nContent : %lu", cd.file_size,
-                                          static_cast<unsigned long>(state.entry_count))))
+    if (StatusCode code =
+            text.Add(frame::FormatText("\r\nSize    : %" PRIu64 "\r\nContent : %lu", cd.file_size,
+                                       static_cast<unsigned long>(state.entry_count))))
       return code;
     bool signed_directory = state.cd_signature_length > 0;
     if (state.cd_flags != 0 || signed_directory) {
@@ -157,8 +155,7 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
         return code;
       const char* verdict = " Signature (OK)";
       if (StatusCode code = VerifySignature(state.cd_signature, state.cd_signature_length, state)) {
-        if (!(flags & frame::CallFrame::kFlagAskOnError) ||
-            SignatureNotice(archive_path.c_str(), state) != 1)
+        if (!(flags & frame::CallFrame::kFlagAskOnError) || SignatureNotice(archive_path.c_str(), state) != 1)
           return code;
         verdict = " Signature (BAD)";
       }
@@ -192,9 +189,9 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
                   ? frame::FormatText("%08lX", static_cast<unsigned long>(entry.crc32))
                   : std::string(8, ' ');
       line += folder ? frame::FormatText("             %13" PRIu64 " ", entry.compressed_size)
-                     : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.uncompressed_size, entry.compressed_size);
-      if (!frame::ListingName(entry.name.c_str(), name))
-        return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
+                     : frame::FormatText("%13" PRIu64 "%13" PRIu64 " ", entry.uncompressed_size,
+                                         entry.compressed_size);
+      if (!frame::ListingName(entry.name.c_str(), name)) return SystemCode(SysCall::WideToMultiByte, 0, 0x02);
       if (StatusCode code = text.Add(line + name + "\r\n")) return code;
       folders += folder;
       empties += empty;
@@ -203,10 +200,10 @@ StatusCode zip_list(void* parent, const char* archive, const char* password, cha
       total_packed += entry.compressed_size;
     }
     if (StatusCode code = text.Add(kRule)) return code;
-    if (StatusCode code =
-            text.Add(frame::FormatText("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64 "\r\n",
-                            static_cast<unsigned long>(files), static_cast<unsigned long>(empties),
-                            static_cast<unsigned long>(folders), total_size, total_packed)))
+    if (StatusCode code = text.Add(
+            frame::FormatText("  %7lu files %7lu empties %7lu folders       %13" PRIu64 "%13" PRIu64 "\r\n",
+                              static_cast<unsigned long>(files), static_cast<unsigned long>(empties),
+                              static_cast<unsigned long>(folders), total_size, total_packed)))
       return code;
     if (!cd.file.Close()) return SystemCode(SysCall::CloseHandle, 0, 0x00);
     return kOk;

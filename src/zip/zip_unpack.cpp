@@ -246,7 +246,8 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     return ConditionCode(Cls::CoderInit, kPlace,
                          static_cast<uint8_t>(site + (outcome == codec::Outcome::kTooLarge ? 0x02 : 0x01)));
   frame::OutputFile out;
-  if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01))) return code;
+  if (StatusCode code = tree.CreateFile(name, out, SystemCode(SysCall::CreateFile, kPlace, 0x01)))
+    return code;
 
   const bool check_crc = kind != kAe2;
   uint32_t crc = 0xFFFFFFFFu;
@@ -312,7 +313,8 @@ StatusCode UnpackMemberWith(MemberReader& r, codec::Decoder& decoder, frame::Out
     uint8_t stored[kAesCodeSize], computed[kAesCodeSize];
     if (!r.archive.Read(stored, sizeof stored)) return SystemCode(SysCall::ReadFile, kPlace, 0x07);
     ZipAesFinish(computed, aes);
-    if (!crypto::SecretEqual(stored, computed, kAesCodeSize)) return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
+    if (!crypto::SecretEqual(stored, computed, kAesCodeSize))
+      return ConditionCode(Cls::AuthFailed, kPlace, 0x01);
   }
   if (check_crc && ~crc != entry.crc32) return ConditionCode(Cls::ChecksumWrong, kPlace, 0x01);
   if (StatusCode code = signature.Verify(entry, state)) return code;
@@ -331,6 +333,7 @@ StatusCode zip_unpack1(void* parent, const char* archive, const char* directory,
                        const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    KeyRecoveryScope keys;    // the personal store and its keys, read once for the call
     platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     uint32_t flags = frame.flags();
     Session s;
@@ -373,6 +376,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
                        const char* password, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, 0, 0x00);
   return frame::RunExport(parent, options[1], [&](frame::CallFrame& frame) -> StatusCode {
+    KeyRecoveryScope keys;    // the personal store and its keys, read once for the call
     platform::ZoneHold zone;  // DOS stamps are converted with the zone read once
     uint32_t flags = frame.flags();
     const bool ask_on_error = flags & kAskOnError;
@@ -425,8 +429,7 @@ StatusCode zip_unpack2(void* parent, const char* archive, const char* directory,
         }
       }
       if (EndsWithSlash(entry.name.c_str())) {
-        if (StatusCode code =
-                s.tree.MakeFolder(entry.name.c_str(), entry.creation, entry.modification))
+        if (StatusCode code = s.tree.MakeFolder(entry.name.c_str(), entry.creation, entry.modification))
           return code;
         continue;
       }

@@ -436,6 +436,7 @@ StatusCode zip_delete(void* parent, const char* archive, const char* work_folder
                       const char* password_argument, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
+    KeyRecoveryScope keys;  // the personal store and its keys, read once for the call
     WidePath path, pattern;
     if (StatusCode code = frame::ToWidePath(archive, path)) return code;
     if (StatusCode code =
@@ -478,6 +479,7 @@ StatusCode zip_add(void* parent, const char* destination, const char* source, co
                    const char* filter, const char* password_argument, const uint32_t* options) {
   if (options == nullptr) return ConditionCode(Cls::BadArgument, kBody, 0x00);
   return frame::RunExport(parent, options[0], [&](frame::CallFrame& frame) -> StatusCode {
+    KeyRecoveryScope keys;  // the personal store and its keys, read once for the call
     const uint32_t mode = options[1];
     if (mode > 2) return ConditionCode(Cls::BadOption, kBody, 0x01);
     WidePath to, from, pattern;

@@ -58,6 +58,7 @@ StatusCode VerifyArchive(void* parent, const char* archive, const char* password
   if (report == nullptr || report_size == 0) return ConditionCode(Cls::BadArgument, kPlace, 0x01);
   return frame::RunExport(
       parent, flags & frame::CallFrame::kFlagAskPassword, [&](frame::CallFrame& frame) -> StatusCode {
+        KeyRecoveryScope keys;  // the personal store and its keys, read once for the call
         frame::ListingText text(report, report_size);
         platform::WidePath archive_path;
         if (StatusCode code = frame::ToWidePath(archive, archive_path)) return code;

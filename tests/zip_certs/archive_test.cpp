@@ -179,6 +179,36 @@ TEST_F(CertArchiveTest, KeyWrappingPaddingsAndRefusals) {
   EXPECT_FALSE(fs::exists(dir_ / "out/a.txt"));
 }
 
+// A key behind a passphrase opens the directory and every member after one question,
+// when unpacking and when listing; a wrong passphrase ends the call.
+TEST_F(CertArchiveTest, AKeyBehindAPassphraseIsAskedForOncePerCall) {
+  const CertKey& k = CertKeys::Get().rsa1024[5];
+  Fill("addressbook", {&k});
+  const std::string archive = dir_ / "p.zip";
+  ASSERT_EQ(Pack(archive, Options(12, 2, 3), {&k}), 0u);
+  int status = 0;
+  const std::string key =
+      Shell("openssl pkey -in " + Quote(k.key) + " -aes256 -passout pass:open-sesame", &status);
+  ASSERT_EQ(status, 0);
+  Fill("my", {});
+  const std::string mine = Store("my") + "/k.pem";
+  WriteFile(mine, ReadFile(k.cert) + key);
+  ::chmod(mine.c_str(), 0600);
+
+  ui_.dialogs.AnswerPassword("open-sesame");
+  ASSERT_EQ(Unpack(archive), 0u);
+  EXPECT_TRUE(SameAsInput());
+  EXPECT_EQ(ui_.dialogs.record().password_prompts, 1u);
+  ui_.dialogs.AnswerPassword("open-sesame");
+  uint32_t code = 1;
+  EXPECT_NE(List(archive, &code).find("sub/b.bin"), std::string::npos);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ui_.dialogs.record().password_prompts, 2u);
+  ui_.dialogs.AnswerPassword("wrong");
+  EXPECT_EQ(Unpack(archive), 0x01306303u);
+  EXPECT_FALSE(fs::exists(dir_ / "out/a.txt"));
+}
+
 std::string Bytes(const std::string& s, size_t at, size_t n) { return s.substr(at, n); }
 
 // Where a plain directory and its digital signature record lie.
