@@ -287,6 +287,13 @@ TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
             }),
             0x01040000u);
   EXPECT_EQ(ReadFile(zip), zip_before);
+  // The same through Deflate, whose large members are coded in pieces on two threads.
+  EXPECT_EQ(limited([&] {
+              return zip_pack1(nullptr, zip.c_str(), (dir / "src/big.bin").c_str(), nullptr, ZipWords(8).data()) &
+                     kClass;
+            }),
+            0x01040000u);
+  EXPECT_EQ(ReadFile(zip), zip_before);
 
   // Killed while packing slowly (BZip2 of random data): the old archive is whole.
   WriteFile(dir / "src/big.bin", RandomBytes(48 << 20, 8));
