@@ -104,32 +104,35 @@ LzmaSettings LzmaHeaderSettings(uint64_t header_size) {
 
 Outcome LzmaEncode(const LzmaSettings& settings, ByteSource& source, ByteSink& sink, EncodeProgress* progress,
                    uint8_t properties[5]) {
-  EncoderHandle encoder;
-  if (encoder.get() == nullptr) return Outcome::kNoMemory;
-  CLzmaEncProps props;
-  LzmaEncProps_Init(&props);
-  props.level = settings.level;
-  props.dictSize = settings.dictionary;
-  props.lc = settings.lc;
-  props.lp = settings.lp;
-  props.pb = settings.pb;
-  props.fb = settings.fast_bytes;
-  props.btMode = settings.binary_tree;
-  props.numHashBytes = settings.hash_bytes;
-  props.mc = settings.match_cycles;
-  props.writeEndMark = 0;
-  props.numThreads = 1;
-  SRes result = LzmaEnc_SetProps(encoder.get(), &props);
-  SizeT written = LZMA_PROPS_SIZE;
-  if (result == SZ_OK) result = LzmaEnc_WriteProperties(encoder.get(), properties, &written);
-  if (result != SZ_OK) return result == SZ_ERROR_MEM ? Outcome::kNoMemory : Outcome::kSetupFailed;
-
+  SRes result = SZ_ERROR_THREAD;
   SourceAdapter in{{&SourceAdapter::Read}, &source};
   SinkAdapter out{{&SinkAdapter::Write}, &sink};
   ProgressAdapter tracker{{&ProgressAdapter::Progress}, progress};
-  result =
-      LzmaEnc_Encode(encoder.get(), &out.stream, &in.stream,
-                     progress != nullptr ? &tracker.progress : nullptr, LzmaAllocator(), LzmaAllocator());
+  // A thread that cannot be started fails the set-up before any input is read.
+  for (int threads = settings.threads > 1 ? 2 : 1; threads >= 1 && result == SZ_ERROR_THREAD; --threads) {
+    EncoderHandle encoder;
+    if (encoder.get() == nullptr) return Outcome::kNoMemory;
+    CLzmaEncProps props;
+    LzmaEncProps_Init(&props);
+    props.level = settings.level;
+    props.dictSize = settings.dictionary;
+    props.lc = settings.lc;
+    props.lp = settings.lp;
+    props.pb = settings.pb;
+    props.fb = settings.fast_bytes;
+    props.btMode = settings.binary_tree;
+    props.numHashBytes = settings.hash_bytes;
+    props.mc = settings.match_cycles;
+    props.writeEndMark = 0;
+    props.numThreads = threads;
+    result = LzmaEnc_SetProps(encoder.get(), &props);
+    SizeT written = LZMA_PROPS_SIZE;
+    if (result == SZ_OK) result = LzmaEnc_WriteProperties(encoder.get(), properties, &written);
+    if (result != SZ_OK) return result == SZ_ERROR_MEM ? Outcome::kNoMemory : Outcome::kSetupFailed;
+    result =
+        LzmaEnc_Encode(encoder.get(), &out.stream, &in.stream,
+                       progress != nullptr ? &tracker.progress : nullptr, LzmaAllocator(), LzmaAllocator());
+  }
   // The callbacks know best what went wrong; the SDK may report a failed read as the end.
   if (in.failed) return Outcome::kReadFailed;
   if (out.failed) return Outcome::kWriteFailed;

@@ -17,6 +17,8 @@ struct LzmaSettings {
   int binary_tree = 1;  // 0: hash chain
   int hash_bytes = 4;
   uint32_t match_cycles = 0;  // 0: derived from the fast bytes and the match finder
+  // 2: the binary-tree match finder runs on a thread of its own (the bytes are the same).
+  int threads = 1;
 };
 
 // Entry data at `level` 1..9 (clamped): hash chain and fast mode below level 5, binary
@@ -51,9 +53,10 @@ class EncodeProgress {
 };
 
 // Writes the five property bytes into `properties` before it pulls any input, then
-// encodes everything `source` yields into `sink`, without an end marker, on one thread.
-// kReadFailed, kWriteFailed and kCancelled come from the callbacks; kNoMemory and
-// kSetupFailed (settings out of range) from the encoder.
+// encodes everything `source` yields into `sink`, without an end marker. The callbacks are
+// called on the calling thread alone, whatever `settings.threads`; with no second thread to
+// be had, the encoding runs on one. kReadFailed, kWriteFailed and kCancelled come from the
+// callbacks; kNoMemory and kSetupFailed (settings out of range) from the encoder.
 Outcome LzmaEncode(const LzmaSettings& settings, ByteSource& source, ByteSink& sink, EncodeProgress* progress,
                    uint8_t properties[5]);
 

@@ -2,11 +2,16 @@
 
 #include <cstdlib>
 
+#include "platform/memory.h"
+
 namespace tx::codec {
 
 namespace {
 
-void* Allocate(void*, size_t size) { return std::malloc(size); }
+// The match finder's tables and window, and the decoder's dictionary, are read at random.
+void* Allocate(void*, size_t size) {
+  return size >= (size_t{4} << 20) ? platform::AllocateLarge(size) : std::malloc(size);
+}
 void Release(void*, void* address) { std::free(address); }
 
 ISzAlloc allocator = {Allocate, Release};

@@ -290,6 +290,7 @@ StatusCode FolderEncoder::Encode(const SourceFile* files, size_t count, uint32_t
 
   if (method == kLzma) {
     codec::LzmaSettings settings = codec::LzmaDataSettings(level, reader.total());
+    settings.threads = lzma_threads_;
     codec::Outcome outcome = codec::LzmaEncode(settings, reader, writer, nullptr, result.properties);
     if (outcome != codec::Outcome::kOk) {
       if (reader.failure() != 0) return reader.failure();

@@ -129,10 +129,14 @@ class FolderEncoder {
                     const uint8_t* key, platform::File& archive, bool progress, const EncodeSites& sites,
                     uint32_t* crcs, FolderResult& result);
 
+  // 2 when nothing else is coded meanwhile: LZMA then finds its matches on a second thread.
+  void set_lzma_threads(int threads) { lzma_threads_ = threads; }
+
  private:
   StatusCode Stream(SolidReader& reader, uint32_t method, CipherWriter& writer, const EncodeSites& sites);
   std::unique_ptr<uint8_t[]> input_, output_, cipher_;
   codec::Compressor compressor_;
+  int lzma_threads_ = 1;
 };
 
 // Compresses a main header for storing: Deflate level 9, BZip2 with a block size for its

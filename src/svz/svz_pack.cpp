@@ -414,6 +414,7 @@ StatusCode Packer::PackPair(FolderJob& job, FolderJob& next) {
   next.plan.sites.stop = &stop;
   const uint8_t* next_key = next.keyed ? next.key->data() : nullptr;
   Helper helper(stop);
+  encoder_.set_lzma_threads(1);
   bool started = helper.Run([&] {
     next.code = helper_.Encode(&files_[next.plan.first], next.plan.count, s_.level, next.coder, next_key,
                                scratch_.file, false, next.plan.sites, next.crcs.data(), next.result);
@@ -466,6 +467,7 @@ StatusCode Packer::PackFolders() {
       continue;
     }
     const uint8_t* key = job.keyed ? job.key->data() : nullptr;
+    encoder_.set_lzma_threads(static_cast<int>(platform::WorkerThreads(2)));
     if (StatusCode code =
             encoder_.Encode(&files_[job.plan.first], job.plan.count, s_.level, job.coder, key,
                             archive_.file(), frame_.progress(), job.plan.sites, job.crcs.data(), job.result))

@@ -45,7 +45,8 @@ TEST(SvzThreads, OneAndTwoThreadsWriteIdenticalArchives) {
     Options o;
     const char* password;
   };
-  Options lzma, aes, deflate, bzip2;
+  Options lzma, aes, deflate, bzip2, one_block;
+  one_block.bcj = 1;  // one folder: LZMA finds its matches on the second thread
   lzma.level = 3;
   lzma.bcj = 2;
   aes.encrypt = true;
@@ -56,11 +57,8 @@ TEST(SvzThreads, OneAndTwoThreadsWriteIdenticalArchives) {
   deflate.block_files = 2;
   bzip2.method = 2;
   bzip2.block_bytes = 1000000;
-  const Case cases[] = {{false, lzma, nullptr},
-                        {false, aes, "PASS"},
-                        {true, deflate, nullptr},
-                        {true, bzip2, nullptr},
-                        {true, aes, "PASS"}};
+  const Case cases[] = {{false, lzma, nullptr}, {false, aes, "PASS"}, {true, deflate, nullptr},
+                        {true, bzip2, nullptr}, {true, aes, "PASS"},  {true, one_block, nullptr}};
   int index = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(index++);
@@ -82,12 +80,13 @@ TEST(SvzThreads, CancellingMidwayLeavesTheOldArchiveAndNoScratchFile) {
   const std::string archive = dir / "a.7z", source = dir / "src/*";
   WriteFile(archive, "old archive");
   ::setenv("TESSAREX_THREADS", "2", 1);
-  for (bool solid : {false, true}) {
+  for (int kind : {0, 1, 2}) {  // a folder per file, blocks of two files, one block
+    const bool solid = kind != 0;
     for (unsigned turn : {3u, 6u, 12u}) {
       ScriptedUi ui;
       ui.dialogs.PressAt(turn, ui::ProgressEvent::Cancel);
       Options o;
-      o.block_files = 2;
+      o.block_files = kind == 2 ? 0 : 2;
       Words w = o.words();
       w[1] = 1;  // progress
       uint32_t code = solid ? svz_pack3(nullptr, archive.c_str(), source.c_str(), nullptr, w.data())
