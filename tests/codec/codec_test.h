@@ -19,7 +19,7 @@ inline const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<cons
 inline std::string Mixed(size_t size, unsigned seed) {
   std::string s;
   for (int i = 0; s.size() < size; ++i) {
-    s.append("entry ").append(std::to_string(i * 7919 % 1000)).append(" of the mixed sample\n");
+    s.append("entry ").append(std::to_string(i * 7919LL % 1000)).append(" of the mixed sample\n");
     if (i % 50 == 0) s.append(RandomBytes(200, seed + i));
   }
   s.resize(size);
