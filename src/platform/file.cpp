@@ -38,7 +38,7 @@ void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds) 
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), name_(std::move(other.name_)), id_(other.id_), writer_(other.writer_) {
+    : fd_(other.fd_), name_(std::move(other.name_)), id_(other.id_), writer_(other.writer_), mode_(other.mode_) {
   other.fd_ = -1;
 }
 
@@ -54,6 +54,7 @@ File& File::operator=(File&& other) noexcept {
     name_ = std::move(other.name_);
     id_ = other.id_;
     writer_ = other.writer_;
+    mode_ = other.mode_;
     other.fd_ = -1;
   }
   return *this;
@@ -105,6 +106,7 @@ bool File::Open(const char16_t* path, Access access, Disposition disposition, bo
   id_ = id;
   name_ = std::move(name);
   writer_ = writer;
+  mode_ = st.st_mode & 07777;
   if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
   return true;
@@ -120,6 +122,7 @@ bool File::Adopt(int fd, std::string name) {
   fd_ = fd;
   id_ = id;
   writer_ = true;
+  mode_ = st.st_mode & 07777;
   return true;
 }
 
@@ -185,7 +188,9 @@ bool File::Write(const void* buffer, size_t size) {
 bool File::SetModeFrom(const File& other) {
   struct stat st;
   if (fd_ < 0 || other.fd_ < 0 || ::fstat(other.fd_, &st) != 0) return false;
-  return ::fchmod(fd_, st.st_mode & 07777) == 0;
+  if (::fchmod(fd_, st.st_mode & 07777) != 0) return false;
+  mode_ = st.st_mode & 07777;
+  return true;
 }
 
 bool File::CopyFrom(File& from, size_t size, size_t& copied) {
@@ -258,11 +263,17 @@ bool SetWriteTimeOf(int fd, FileTime last_write) {
 }  // namespace detail
 
 bool File::SetAttributes(uint32_t attributes) {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  mode_t wanted = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
-  return wanted == mode || ::fchmod(fd_, wanted) == 0;
+  if (fd_ < 0) return false;
+  const mode_t wanted = (attributes & kAttrReadOnly) ? mode_ & ~mode_t{0222} : mode_ | S_IWUSR;
+  return SetMode(wanted);
+}
+
+// Files are mostly unpacked with the bits they were created with: no call for those.
+bool File::SetMode(uint32_t mode) {
+  if (mode == mode_) return true;
+  if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) return false;
+  mode_ = mode;
+  return true;
 }
 
 bool File::SetPermissions(uint32_t permissions) {
@@ -276,7 +287,7 @@ bool File::SetPermissions(uint32_t permissions) {
     const uint32_t created = st.st_mode & 0666;
     mask = ~(created | ((created & 0444) >> 2)) & 0777;
   }
-  return ::fchmod(fd_, static_cast<mode_t>(permissions & 0777 & ~mask)) == 0;
+  return SetMode(permissions & 0777 & ~mask);
 }
 
 bool File::Close() {

@@ -91,11 +91,14 @@ class File {
 
   // Notes a failed call against this file's name.
   bool Failed() const;
+  // Changes the permission bits unless they are those already.
+  bool SetMode(uint32_t mode);
 
   int fd_ = -1;
   std::string name_;  // UTF-8, for failure reports
   FileIdentity id_;
   bool writer_ = false;
+  uint32_t mode_ = 0;  // permission bits since opening, as this object last set them
 };
 
 namespace detail {
