@@ -290,7 +290,8 @@ StatusCode FolderEncoder::Encode(const SourceFile* files, size_t count, uint32_t
 
   if (method == kLzma) {
     codec::LzmaSettings settings = codec::LzmaDataSettings(level, reader.total());
-    settings.threads = lzma_threads_;
+    // A thread and its buffers cost more than they save on a small folder.
+    settings.threads = reader.total() >= kThreadedLzmaMinimum ? lzma_threads_ : 1;
     codec::Outcome outcome = codec::LzmaEncode(settings, reader, writer, nullptr, result.properties);
     if (outcome != codec::Outcome::kOk) {
       if (reader.failure() != 0) return reader.failure();

@@ -27,6 +27,8 @@ inline constexpr uint8_t kPackFolder = 0x18;
 }  // namespace place
 
 inline constexpr size_t kEncodeBlock = 65536;
+// The smallest folder whose LZMA matches are found on a thread of their own.
+inline constexpr uint64_t kThreadedLzmaMinimum = uint64_t{1} << 20;
 
 // A file to pack, as the walk found it.
 struct SourceFile {
@@ -129,7 +131,8 @@ class FolderEncoder {
                     const uint8_t* key, platform::File& archive, bool progress, const EncodeSites& sites,
                     uint32_t* crcs, FolderResult& result);
 
-  // 2 when nothing else is coded meanwhile: LZMA then finds its matches on a second thread.
+  // 2: LZMA finds the matches of a folder of kThreadedLzmaMinimum bytes or more on a
+  // thread of its own.
   void set_lzma_threads(int threads) { lzma_threads_ = threads; }
 
  private:

@@ -414,7 +414,6 @@ StatusCode Packer::PackPair(FolderJob& job, FolderJob& next) {
   next.plan.sites.stop = &stop;
   const uint8_t* next_key = next.keyed ? next.key->data() : nullptr;
   Helper helper(stop);
-  encoder_.set_lzma_threads(1);
   bool started = helper.Run([&] {
     next.code = helper_.Encode(&files_[next.plan.first], next.plan.count, s_.level, next.coder, next_key,
                                scratch_.file, false, next.plan.sites, next.crcs.data(), next.result);
@@ -453,6 +452,11 @@ StatusCode Packer::PackFolders() {
           scratch_.file.Open(scratch_.name.c_str(), platform::Access::ReadWrite,
                              platform::Disposition::OpenExisting);
   }
+  // LZMA's match finder takes a thread of its own as well: a folder coded beside a much
+  // smaller one then has both cores once the other is done.
+  const int lzma_threads = static_cast<int>(platform::WorkerThreads(2));
+  encoder_.set_lzma_threads(lzma_threads);
+  helper_.set_lzma_threads(lzma_threads);
   FolderJob job, next;
   for (size_t k = 0; k < plan_.size();) {
     job.plan = plan_[k];
@@ -467,7 +471,6 @@ StatusCode Packer::PackFolders() {
       continue;
     }
     const uint8_t* key = job.keyed ? job.key->data() : nullptr;
-    encoder_.set_lzma_threads(static_cast<int>(platform::WorkerThreads(2)));
     if (StatusCode code =
             encoder_.Encode(&files_[job.plan.first], job.plan.count, s_.level, job.coder, key,
                             archive_.file(), frame_.progress(), job.plan.sites, job.crcs.data(), job.result))
