@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 
 #include "codec/lzma_sdk_mt/LzFindMt.h"
@@ -75,7 +74,7 @@ class MatchThread {
     finder_.stream = &ring_stream_.stream;
     try {
       thread_ = std::thread([this] { Work(); });
-    } catch (const std::system_error&) {
+    } catch (...) {  // no thread (system_error) or no memory for its state (bad_alloc)
       return SZ_ERROR_THREAD;
     }
     return SZ_OK;
@@ -162,6 +161,7 @@ class MatchThread {
       if (parked_) {  // the window slid while we waited
         parked_ = false;
         cur_ -= shift_;
+        shift_ = 0;
       }
       if (published_ > released_) break;
       encoder_cv_.wait(lock);
@@ -218,10 +218,10 @@ class MatchThread {
     return SZ_OK;
   }
 
-  // Whether the finder's next step slides its window down (it does so after moving on, when
-  // too little room is left behind the current position).
+  // Whether the finder's next step may slide its window down (it does so after moving on,
+  // before the end of the input, when too little room is left ahead of the position).
   bool WouldSlide() const {
-    return finder_.pos + 1 == finder_.posLimit &&
+    return !finder_.streamEndWasReached && finder_.pos + 1 == finder_.posLimit &&
            static_cast<size_t>(finder_.bufferBase + finder_.blockSize - (finder_.buffer + 1)) <=
                finder_.keepSizeAfter;
   }
@@ -238,7 +238,7 @@ class MatchThread {
   void Unpark(ptrdiff_t shift) {
     {
       std::lock_guard<std::mutex> lock(m_);
-      shift_ = shift;
+      shift_ += shift;  // a second slide may come before the encoder wakes
       move_wanted_ = false;
     }
     encoder_cv_.notify_one();

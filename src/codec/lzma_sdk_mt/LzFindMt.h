@@ -19,7 +19,9 @@ typedef struct {
 
 void MatchFinderMt_Construct(CMatchFinderMt *p);
 void MatchFinderMt_Destruct(CMatchFinderMt *p, ISzAlloc *alloc);
-/* SZ_ERROR_MEM, or SZ_ERROR_THREAD before anything was read when no thread can be had. */
+/* SZ_ERROR_MEM; SZ_ERROR_THREAD, before anything was read, when no thread can be had;
+   SZ_ERROR_PARAM for the encoder's in-memory input, which only runs on one thread (so
+   callers set numThreads themselves rather than leave the SDK's default of two). */
 SRes MatchFinderMt_Create(CMatchFinderMt *p, UInt32 historySize, UInt32 keepAddBufferBefore,
                           UInt32 matchMaxLen, UInt32 keepAddBufferAfter, ISzAlloc *alloc);
 void MatchFinderMt_CreateVTable(CMatchFinderMt *p, IMatchFinder *vTable);
