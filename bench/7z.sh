@@ -6,7 +6,8 @@
 # every file (BCJ mode 1), which leaves text as it is. Time is the best of the
 # runs, memory the peak resident size (/usr/bin/time -v).
 # Then two cores against 7zz with two threads: one solid block (our match finder on the
-# second core), solid blocks of 4 MB and one folder per file (a folder for each core at a time).
+# second core), solid blocks of 4 MB and one folder per file (a folder for each core at a
+# time, the match finders of folders of 1 MiB or more on threads of their own).
 # Then the same archives unpacked by both, and 7-Zip's default archive of the tree (LZMA2,
 # BCJ for the shared libraries) and its -mx=9 archive (BCJ2 for them) unpacked by both.
 # Last, splitting 200 MB into volumes of 10 MB and joining them again, one run each against
