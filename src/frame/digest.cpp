@@ -50,7 +50,7 @@ class ReadAhead {
     // The kernel copies faster into huge pages: fewer address translations per buffer.
     const size_t bytes = chunk_ * count_;
     memory_.reset(static_cast<uint8_t*>(bytes >= kBufferSize * kBuffers ? platform::AllocateLarge(bytes)
-                                                                         : std::malloc(bytes)));
+                                                                        : std::malloc(bytes)));
     if (!memory_) return false;
     if (count_ == 1) return true;
     readers = std::min(std::max(readers, 1u), kMaxReaders);

@@ -38,7 +38,11 @@ void FileTimeToUnixNanos(FileTime time, int64_t& seconds, int64_t& nanoseconds) 
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), name_(std::move(other.name_)), id_(other.id_), writer_(other.writer_), mode_(other.mode_) {
+    : fd_(other.fd_),
+      name_(std::move(other.name_)),
+      id_(other.id_),
+      writer_(other.writer_),
+      mode_(other.mode_) {
   other.fd_ = -1;
 }
 
