@@ -9,9 +9,7 @@ namespace tx::codec {
 namespace {
 
 // The match finder's tables and window, and the decoder's dictionary, are read at random.
-void* Allocate(void*, size_t size) {
-  return size >= (size_t{4} << 20) ? platform::AllocateLarge(size) : std::malloc(size);
-}
+void* Allocate(void*, size_t size) { return platform::AllocateLarge(size); }
 void Release(void*, void* address) { std::free(address); }
 
 ISzAlloc allocator = {Allocate, Release};

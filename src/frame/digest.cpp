@@ -48,9 +48,7 @@ class ReadAhead {
     chunk_ = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(size_, 1), kBufferSize));
     count_ = size_ > kBufferSize ? kBuffers : 1;
     // The kernel copies faster into huge pages: fewer address translations per buffer.
-    const size_t bytes = chunk_ * count_;
-    memory_.reset(static_cast<uint8_t*>(bytes >= kBufferSize * kBuffers ? platform::AllocateLarge(bytes)
-                                                                        : std::malloc(bytes)));
+    memory_.reset(static_cast<uint8_t*>(platform::AllocateLarge(chunk_ * count_)));
     if (!memory_) return false;
     if (count_ == 1) return true;
     readers = std::min(std::max(readers, 1u), kMaxReaders);

@@ -9,6 +9,7 @@ namespace tx::platform {
 
 void* AllocateLarge(size_t size) {
   constexpr size_t kHuge = size_t{2} << 20;
+  if (size < 2 * kHuge) return std::malloc(size);
   if (size > SIZE_MAX - kHuge) return nullptr;
   const size_t rounded = (size + kHuge - 1) & ~(kHuge - 1);
   void* block = std::aligned_alloc(kHuge, rounded);

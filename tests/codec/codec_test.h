@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/decoder.h"
@@ -58,14 +59,17 @@ inline codec::Outcome DecodeAll(codec::Decoder& decoder, codec::Method method, c
 }
 
 // A source over a string that fails at its `fail_at`-th read; it notes the first byte of
-// `watch` at its first read.
+// `watch` at its first read. `chunky` hands out pieces of varying odd sizes. `foreign`
+// tells whether a read ran on another thread than the one that made the source.
 struct StringSource : codec::ByteSource {
   StringSource(const std::string& data, int fail_at = -1, const uint8_t* watch = nullptr)
       : data(data), fail_at(fail_at), watch(watch) {}
   bool Read(uint8_t* buffer, size_t& size) override {
+    if (std::this_thread::get_id() != owner) foreign = true;
     if (reads == 0 && watch != nullptr) watched = *watch;
     if (reads++ == fail_at) return false;
     size = std::min(size, data.size() - at);
+    if (chunky) size = std::min(size, size_t{1} + (static_cast<size_t>(reads) * 7919) % 300007);
     std::copy_n(data.data() + at, size, buffer);
     at += size;
     return true;
@@ -75,18 +79,24 @@ struct StringSource : codec::ByteSource {
   int fail_at, reads = 0;
   const uint8_t* watch;
   uint8_t watched = 0;
+  bool chunky = false;
+  std::thread::id owner = std::this_thread::get_id();
+  bool foreign = false;
 };
 
-// A sink into a string that fails beyond `limit` bytes.
+// A sink into a string that fails beyond `limit` bytes; `foreign` as for StringSource.
 struct StringSink : codec::ByteSink {
   explicit StringSink(size_t limit = SIZE_MAX) : limit(limit) {}
   bool Write(const uint8_t* data, size_t size) override {
+    if (std::this_thread::get_id() != owner) foreign = true;
     if (size > limit - bytes.size()) return false;
     bytes.append(reinterpret_cast<const char*>(data), size);
     return true;
   }
   size_t limit;
   std::string bytes;
+  std::thread::id owner = std::this_thread::get_id();
+  bool foreign = false;
 };
 
 // The raw LZMA stream of `data`, its properties in `properties`.

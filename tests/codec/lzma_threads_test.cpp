@@ -12,39 +12,17 @@ namespace {
 
 using codec::Outcome;
 
-// Hands out pieces of varying odd sizes and notes whether any callback ran elsewhere than
-// on the thread that made it.
-struct ChunkySource : codec::ByteSource {
-  explicit ChunkySource(const std::string& data, int fail_at = -1) : data(data), fail_at(fail_at) {}
-  bool Read(uint8_t* buffer, size_t& size) override {
-    if (std::this_thread::get_id() != owner) foreign = true;
-    if (static_cast<int>(reads++) == fail_at) return false;
-    size = std::min({size, data.size() - at, size_t{1} + (reads * 7919) % 300007});
-    std::copy_n(data.data() + at, size, buffer);
-    at += size;
-    return true;
-  }
-  const std::string& data;
-  int fail_at;
-  size_t at = 0, reads = 0;
-  std::thread::id owner = std::this_thread::get_id();
-  bool foreign = false;
-};
-
-struct OwnSink : StringSink {
-  explicit OwnSink(size_t limit = SIZE_MAX) : StringSink(limit) {}
-  bool Write(const uint8_t* data, size_t size) override {
-    if (std::this_thread::get_id() != owner) foreign = true;
-    return StringSink::Write(data, size);
-  }
-  std::thread::id owner = std::this_thread::get_id();
-  bool foreign = false;
-};
+// A source handing out pieces of varying odd sizes.
+StringSource Chunky(const std::string& data, int fail_at = -1) {
+  StringSource source(data, fail_at);
+  source.chunky = true;
+  return source;
+}
 
 std::string Encode(const std::string& data, codec::LzmaSettings settings, int threads) {
   settings.threads = threads;
-  ChunkySource source(data);
-  OwnSink sink;
+  StringSource source = Chunky(data);
+  StringSink sink;
   uint8_t properties[5];
   EXPECT_EQ(codec::LzmaEncode(settings, source, sink, nullptr, properties), Outcome::kOk);
   EXPECT_FALSE(source.foreign || sink.foreign);
@@ -105,16 +83,16 @@ TEST(LzmaThreads, FailuresAndCancelsEndTheCall) {
   settings.threads = 2;
   uint8_t properties[5];
   for (int fail_at : {0, 1, 30}) {
-    ChunkySource failing(data, fail_at);
-    OwnSink sink;
+    StringSource failing = Chunky(data, fail_at);
+    StringSink sink;
     EXPECT_EQ(codec::LzmaEncode(settings, failing, sink, nullptr, properties), Outcome::kReadFailed)
         << fail_at;
     // No reads after the failure, and the encoder stopped long before the end.
-    EXPECT_EQ(failing.reads, static_cast<size_t>(fail_at) + 1);
+    EXPECT_EQ(failing.reads, fail_at + 1);
     EXPECT_LT(sink.bytes.size(), 200000u);
   }
-  ChunkySource source(data), again(data);
-  OwnSink full(100000), sink;
+  StringSource source = Chunky(data), again = Chunky(data);
+  StringSink full(100000), sink;
   EXPECT_EQ(codec::LzmaEncode(settings, source, full, nullptr, properties), Outcome::kWriteFailed);
   Cancelling progress;
   EXPECT_EQ(codec::LzmaEncode(settings, again, sink, &progress, properties), Outcome::kCancelled);
