@@ -294,6 +294,18 @@ TEST_F(Safety, AFullDiskOrAKillKeepsTheOldFile) {
             }),
             0x01040000u);
   EXPECT_EQ(ReadFile(zip), zip_before);
+  // And one 7z solid block, whose LZMA matches are found on a second thread.
+  const std::string svz = dir / "big.7z";
+  const std::array<uint32_t, 16> lzma = {0, 0, 3, 5, 0, 0, 0, 3, 0, 6, 0, 16};
+  ASSERT_EQ(svz_pack3(nullptr, svz.c_str(), (dir / "src/big.bin").c_str(), nullptr, lzma.data()), 0u);
+  const std::string svz_before = ReadFile(svz);
+  EXPECT_EQ(limited([&] {
+              ::setenv("TESSAREX_THREADS", "2", 1);
+              return svz_pack3(nullptr, svz.c_str(), (dir / "src/big.bin").c_str(), nullptr, lzma.data()) &
+                     kClass;
+            }),
+            0x01040000u);
+  EXPECT_EQ(ReadFile(svz), svz_before);
 
   // Killed while packing slowly (BZip2 of random data): the old archive is whole.
   WriteFile(dir / "src/big.bin", RandomBytes(48 << 20, 8));
